@@ -1,0 +1,77 @@
+# The host build: program sources against the Win32 stand-in, the simulated board and the tests.
+find_package(Threads REQUIRED)
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+if(KELM_SANITIZE)
+    add_compile_options(-fsanitize=${KELM_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${KELM_SANITIZE})
+endif()
+
+file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+add_library(sim_board STATIC ${SIM_SOURCES})
+target_include_directories(sim_board PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(sim_board PUBLIC Threads::Threads)
+
+file(GLOB STANDIN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/win32/src/*.cpp)
+add_library(win32_standin STATIC ${STANDIN_SOURCES})
+# The stand-in's headers come before any system header, as <windows.h> does on Windows.
+target_include_directories(win32_standin PUBLIC ${CMAKE_SOURCE_DIR}/win32/include ${CMAKE_SOURCE_DIR})
+target_link_libraries(win32_standin PUBLIC sim_board Threads::Threads)
+
+add_library(kelm_core STATIC ${KELM_SOURCES})
+target_include_directories(kelm_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(kelm_core PUBLIC win32_standin)
+
+# The dialog template and the other resources, compiled by the same resource compiler that
+# kelm.exe uses, and carried by the test programs as the bytes of the .res file.
+set(KELM_RC ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc)
+if(EXISTS ${KELM_RC})
+    find_program(KELM_WINDRES NAMES x86_64-w64-mingw32-windres windres REQUIRED)
+    file(GLOB KELM_RC_INPUTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/*.rc
+        ${CMAKE_SOURCE_DIR}/src/ui/*.h ${CMAKE_SOURCE_DIR}/src/ui/*.bmp
+        ${CMAKE_SOURCE_DIR}/src/ui/*.ico ${CMAKE_SOURCE_DIR}/src/ui/*.manifest)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/kelm.res
+        COMMAND ${KELM_WINDRES} -I ${CMAKE_SOURCE_DIR}/src/ui -I ${CMAKE_SOURCE_DIR}/src
+                -O res -i ${KELM_RC} -o ${CMAKE_BINARY_DIR}/kelm.res
+        DEPENDS ${KELM_RC_INPUTS}
+        WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/src/ui)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/kelm_res.cpp
+        COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_BINARY_DIR}/kelm.res
+                -DOUTPUT=${CMAKE_BINARY_DIR}/generated/kelm_res.cpp -DSYMBOL=kKelmRes
+                -P ${CMAKE_SOURCE_DIR}/cmake/embed_run.cmake
+        DEPENDS ${CMAKE_BINARY_DIR}/kelm.res ${CMAKE_SOURCE_DIR}/cmake/embed.cmake)
+    add_library(kelm_resources STATIC ${CMAKE_BINARY_DIR}/generated/kelm_res.cpp)
+else()
+    file(WRITE ${CMAKE_BINARY_DIR}/generated/kelm_res_empty.cpp
+        "#include <cstddef>\n#include <cstdint>\nextern const uint8_t kKelmRes[] = {0};\nextern const size_t kKelmResSize = 0;\n")
+    add_library(kelm_resources STATIC ${CMAKE_BINARY_DIR}/generated/kelm_res_empty.cpp)
+endif()
+
+# Tests: one executable per folder of tests/; the monitor's tests apart, so that they can also
+# run under ThreadSanitizer.
+enable_testing()
+file(GLOB TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+add_library(test_support STATIC ${TEST_SUPPORT_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/empty.cpp)
+target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(test_support PUBLIC kelm_core kelm_resources sim_board GTest::gtest GTest::gmock)
+target_compile_definitions(test_support PUBLIC KELM_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+
+foreach(area win32 sim device catalogue operations ui)
+    file(GLOB area_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*_test.cpp)
+    set(monitor_tests ${area_tests})
+    list(FILTER monitor_tests INCLUDE REGEX "monitor")
+    list(FILTER area_tests EXCLUDE REGEX "monitor")
+    if(area_tests)
+        add_executable(${area}_tests ${area_tests})
+        target_link_libraries(${area}_tests PRIVATE test_support GTest::gtest_main)
+        gtest_discover_tests(${area}_tests DISCOVERY_TIMEOUT 120
+            PROPERTIES TIMEOUT 300 LABELS ${area})
+    endif()
+    if(monitor_tests)
+        add_executable(${area}_monitor_tests ${monitor_tests})
+        target_link_libraries(${area}_monitor_tests PRIVATE test_support GTest::gtest_main)
+        gtest_discover_tests(${area}_monitor_tests DISCOVERY_TIMEOUT 120
+            PROPERTIES TIMEOUT 300 LABELS "${area};monitor")
+    endif()
+endforeach()

@@ -1,0 +1,34 @@
+// The catalogue scan: slot headers read from the board, turned into the slot map and labels.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "catalogue/flash_layout.h"
+#include "catalogue/slot_header.h"
+
+enum SlotState : int32_t { Free = 0, Used = 1, Corrupted = 2 };
+
+struct SlotEntry {
+    int32_t state;  // SlotState
+    int32_t owner;  // first slot of the run; -1 when free; itself when corrupted
+};
+
+// Written by the dialog thread only (ScanCatalogue).
+extern SlotEntry SlotMap[kSlotCount];
+extern SlotHeader HeaderDirectory[kSlotCount];
+
+// The control identifiers of the 32 slot buttons, by slot.
+extern const int SlotButtonIds[kSlotCount];
+// The slot of a slot button's identifier, or -1 when the identifier is no slot button.
+int SlotForButtonId(int id);
+
+constexpr char kLabelFree[] = "free";
+constexpr char kLabelBios[] = "BIOS";
+constexpr char kLabelApplication[] = "Appl.";
+constexpr char kLabelCorrupted[] = "???";
+constexpr char kLabelContinuation[] = "...";
+constexpr char kScanDoneText[] = "KELM OK!";
+
+void ScanCatalogue(HWND window);
