@@ -6,7 +6,22 @@
 // report in both directions. Faults can be injected at any chosen report.
 //
 // The board knows nothing of Win32; the host stand-in (and later a demo build) routes a HID
-// interface's report traffic to it. All members are safe to call from several threads.
+// interface's report traffic to it. All members are safe to call from several threads; the board
+// holds one mutex and never holds it while it calls a listener, the sleeper or the clock.
+//
+// Choices of this board where the host's side leaves it open:
+// - A feature fetch with no CMD_READ data pending is answered with the status (byte 1 = 5,
+//   byte 2 busy, byte 4 busState); CMD_GET_STATUS itself prepares nothing. Read answers carry
+//   4 in byte 1. Bytes the host does not examine are 0.
+// - A new command ends a pending CMD_READ or CMD_WRITE. That is a violation unless an exchange
+//   failed since the transfer began (a host that gives up after a failure does just this).
+// - CMD_ERASE of a bank >= 32 erases nothing and is a violation. CMD_READ / CMD_WRITE stream
+//   linearly across bank ends; a range running past 2 MB is a violation, and reads there
+//   answer 0xFF while writes there are dropped.
+// - Command reports must carry 0 in every byte their command does not name (the host builds
+//   them in cleared buffers); a stray byte is a violation. Bytes after the payload of a data
+//   report are not examined.
+// - Flash commands are served whether or not the host holds the bus.
 #pragma once
 
 #include <array>
@@ -54,7 +69,7 @@ enum class Direction {
 struct LogEntry {
     uint64_t exchange = 0;  // index among Out and Feature exchanges (input reports: not counted)
     Direction direction = Direction::Out;
-    std::vector<uint8_t> bytes;  // as sent or as answered (empty when the exchange failed)
+    std::vector<uint8_t> bytes;  // as sent, or as answered (empty when a fetch or read failed)
     bool failed = false;         // the exchange failed (fault, board gone)
     uint64_t timeMs = 0;         // the board's clock when it happened
 };
@@ -72,7 +87,7 @@ class Board {
     Board();  // plugged in, flash erased, bus released, idle
 
     // ---- flash contents
-    std::vector<uint8_t> Flash() const;  // a copy of all 2 MB
+    std::vector<uint8_t> Flash() const;                                // a copy of all 2 MB
     void SetFlash(size_t address, const std::vector<uint8_t>& bytes);  // direct, no NOR rules
     void FillFlash(uint8_t value);
     uint8_t FlashByte(size_t address) const;
@@ -86,7 +101,9 @@ class Board {
     // While set, a bus request is answered with kBusHeldByOther.
     void SetBusHeldByOther(bool held);
     // busState values answered, in order, by the next status queries, before anything else.
+    // The board's own hand-over does not advance while scripted answers are given.
     void ScriptBusStates(const std::vector<uint8_t>& states);
+    // The busState the next status answer would carry, scripted answers aside.
     uint8_t BusState() const;
     // Milliseconds charged to each Out or Feature exchange (default 0); the sleep callback is
     // called with it. Used for a realistic pace and for the link model of benchmarks.
@@ -94,19 +111,26 @@ class Board {
     // Where the board reads its clock for the log; default: always 0.
     void SetClock(std::function<uint64_t()> clock);
     // Called after every change of the flash (erase or program), with the address and length
-    // changed. A demo build keeps a file in step with it.
+    // changed: once per erased bank, once per data report. A demo build keeps a file in step
+    // with it. SetFlash and FillFlash do not call it.
     void SetFlashListener(std::function<void(size_t address, size_t length)> listener);
 
     // ---- presence and faults
     bool IsPresent() const;
-    void Unplug();  // pending and future reads and writes fail
-    void Plug();    // present again; protocol state reset, flash kept
+    void Unplug();  // pending and future reads and writes fail; queued input reports are lost
+    void Plug();    // present again; protocol state reset (bus released, idle), flash kept
+    // The fault acts at that index of Out + Feature exchanges, counted from 0 since
+    // construction or the last ClearLog(); the index of the next exchange is ExchangeCount().
+    // Faults stay set (also across ClearLog) until ClearFaults. A refused fetch does not use up
+    // the answer: the next fetch gets it.
     void InjectFault(uint64_t exchange, Fault fault);
     void ClearFaults();
-    uint64_t ExchangeCount() const;  // Out + Feature exchanges so far
+    uint64_t ExchangeCount() const;  // Out + Feature exchanges since construction or ClearLog()
 
     // ---- input reports (8 bytes behind report ID 0)
+    // A board that is not present sends nothing: reports queued then are dropped.
     void QueueInputReport(const std::array<uint8_t, 8>& report);
+    // position (its low byte) then up to 7 characters, padded with zeros.
     void QueueInputText(int position, const std::string& sevenChars);
     // Called whenever a report is queued or the board goes away (from the caller's thread).
     void SetInputListener(std::function<void()> listener);
@@ -117,15 +141,36 @@ class Board {
     InputResult TakeInputReport(uint8_t* report, size_t length);
 
     // ---- history
+    // Every exchange in both directions, failed ones too (input reads: those that got a report
+    // or found the board gone).
     std::vector<LogEntry> Log() const;
+    // Empties the log and the transcript and restarts the exchange count and CountCommands.
+    // Faults and violations stay.
     void ClearLog();
-    // Protocol breaches seen (wrong report length or ID, unknown command, data report with a
-    // non-zero command byte, zero-length transfer, feature fetch of the wrong size...).
+    // Protocol breaches seen since construction or ClearViolations(), each "exchange N: what"
+    // (wrong report length or ID, unknown command, a command where CMD_WRITE data was due,
+    // zero-length transfer, feature fetch of the wrong size, non-zero unused bytes...).
     std::vector<std::string> Violations() const;
-    // The log as readable text, one line per command and coalesced runs of data reports.
+    void ClearViolations();
+    // The Out and Feature traffic as text, one line each, "\n"-terminated, with no times (the
+    // log has them) so that golden transcripts stay exact:
+    //   > GET_STATUS                               a command report as the board took it
+    //   > BUS request / > BUS release
+    //   > ERASE bank=3 / > RESET
+    //   > READ bank=2 offset=0x0000 length=256     (WRITE alike; offset in 4 hex digits)
+    //   < data x5 (256 bytes)                      a run of read answers
+    //   > data x521 (32768 bytes)                  a run of CMD_WRITE data reports
+    //   < status busy=0 bus=1                      a status answer
+    //   ! feature fetch failed (unplugged)         failed exchanges: "feature fetch", "data
+    //   ! GET_STATUS failed (write error)          report" or the command; reasons unplugged,
+    //                                              refused, write error, rejected
+    //   ! violation: CMD_READ of length 0
+    //   -- unplugged / -- plugged
+    // Input reports are left out: the monitor thread reads them at times of its own.
     std::string Transcript() const;
     // Statistics
-    int CountCommands(uint8_t command) const;  // command reports (not data reports) seen
+    // Command reports (not data reports) taken since construction or ClearLog().
+    int CountCommands(uint8_t command) const;
 
   private:
     struct Impl;
