@@ -11,9 +11,9 @@ constexpr UINT MSG_INPUT_STATE = WM_USER + 100;     // 1124
 constexpr UINT MSG_STATUS_TEXT = WM_USER + 101;     // 1125
 constexpr UINT MSG_MONITOR_FAILED = WM_USER + 102;  // 1126
 
-constexpr size_t kInputReportSize = 9;   // report ID + position + 7 characters
-constexpr size_t kInputStateSize = 37;   // two lines of 18 characters and a zero
-constexpr size_t kInputTextSize = 38;    // rendered: line, CR LF, line, zero
+constexpr size_t kInputReportSize = 9;  // report ID + position + 7 characters
+constexpr size_t kInputStateSize = 37;  // two lines of 18 characters and a zero
+constexpr size_t kInputTextSize = 39;   // rendered: 18 characters, CR LF, 18, and a zero
 constexpr size_t kInputPositionByte = 1;
 constexpr size_t kInputTextByte = 2;
 constexpr size_t kInputPieceSize = 7;
