@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Builds and runs every test of kelm:
+#   1. the host build (the program against the Win32 stand-in and the simulated board) with
+#      AddressSanitizer and UndefinedBehaviorSanitizer, and all its tests;
+#   2. the input report monitor's tests again under ThreadSanitizer;
+#   3. kelm.exe cross-compiled with MinGW-w64, and checks of what it is: a 64-bit GUI program
+#      that imports SetupAPI, not HID.DLL (loaded by name at run time), and no MinGW DLL.
+# Goes on after a failure so that one run shows them all; exits non-zero if anything failed.
+# The last line counts every test and check: "summary: N passed, M failed".
+set -uo pipefail
+
+cd "$(dirname "$0")/.."
+
+passed=0
+failed=0
+failures=()
+
+fail() {
+    failed=$((failed + 1))
+    failures+=("$1")
+    echo "FAILED: $1"
+}
+
+check() {  # check NAME COMMAND...: one counted check
+    local name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "ok: $name"
+    else
+        fail "$name"
+    fi
+}
+
+step() {  # step NAME COMMAND...: a build step, counted only when it fails
+    local name=$1
+    shift
+    echo "==> $name: $*"
+    "$@" || { fail "$name"; return 1; }
+}
+
+# run_ctest PRESET: runs the preset's tests and adds their count to the totals.
+run_ctest() {
+    local log
+    log=$(mktemp)
+    echo "==> ctest --preset $1"
+    ctest --preset "$1" 2>&1 | tee "$log"
+    local status=${PIPESTATUS[0]}
+    local line
+    line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    rm -f "$log"
+    if [[ -z "$line" ]]; then
+        fail "ctest --preset $1 (no tests ran)"
+        return
+    fi
+    local bad total
+    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+    if [[ $bad -gt 0 ]]; then
+        failures+=("ctest --preset $1: $bad of $total tests")
+    elif [[ $status -ne 0 ]]; then
+        fail "ctest --preset $1 (exit status $status)"
+    fi
+}
+
+bash scripts/install-deps.sh || { echo "summary: 0 passed, 1 failed"; exit 1; }
+
+# 1. Host build, ASan + UBSan.
+if step "host: configure" cmake --preset host &&
+    step "host: build" cmake --build --preset host -j 2; then
+    run_ctest host
+fi
+
+# 2. The monitor's tests under ThreadSanitizer: only their programs (<area>_monitor_tests, one
+# per folder of tests/ that has *monitor*_test.cpp files) are built.
+monitor_targets=()
+for folder in tests/*/; do
+    area=$(basename "$folder")
+    if compgen -G "${folder}*monitor*_test.cpp" >/dev/null; then
+        monitor_targets+=("${area}_monitor_tests")
+    fi
+done
+if [[ ${#monitor_targets[@]} -eq 0 ]]; then
+    fail "host-tsan: no monitor tests in tests/*/*monitor*_test.cpp"
+elif step "host-tsan: configure" cmake --preset host-tsan &&
+    step "host-tsan: build" cmake --build --preset host-tsan -j 2 --target "${monitor_targets[@]}"; then
+    run_ctest host-tsan
+fi
+
+# 3. kelm.exe.
+exe=build/windows/kelm.exe
+if step "windows: configure" cmake --preset windows &&
+    step "windows: build" cmake --build --preset windows -j 2; then
+    if [[ -f "$exe" ]] && headers=$(x86_64-w64-mingw32-objdump -p "$exe"); then
+        imports=$(grep -i 'DLL Name:' <<<"$headers" | awk '{print tolower($3)}' | sort -u)
+        echo "kelm.exe imports: $(tr '\n' ' ' <<<"$imports")"
+        check "kelm.exe is PE32+" grep -Eq '^Magic[[:space:]]+020b' <<<"$headers"
+        check "kelm.exe is a Windows GUI program" \
+            grep -Eq '^Subsystem[[:space:]]+0+2[[:space:]]' <<<"$headers"
+        check "kelm.exe imports SetupAPI" grep -qx 'setupapi.dll' <<<"$imports"
+        check "kelm.exe does not import HID.DLL" bash -c '! grep -qx "hid.dll" <<<"$1"' _ "$imports"
+        check "kelm.exe needs no MinGW DLL" \
+            bash -c '! grep -Eq "^(libgcc|libstdc|libwinpthread)" <<<"$1"' _ "$imports"
+    else
+        fail "windows: $exe missing or unreadable"
+    fi
+fi
+
+echo
+if [[ ${#failures[@]} -gt 0 ]]; then
+    echo "Failures:"
+    printf '  %s\n' "${failures[@]}"
+fi
+echo "summary: $passed passed, $failed failed"
+[[ $failed -eq 0 ]]
