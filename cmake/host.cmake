@@ -75,3 +75,21 @@ foreach(area win32 sim device catalogue operations ui)
             PROPERTIES TIMEOUT 300 LABELS "${area};monitor")
     endif()
 endforeach()
+
+# The stand-in's own test dialogs, compiled by the same resource compiler and carried by
+# win32_tests as kTestDialogRes.
+set(KELM_TEST_RC ${CMAKE_SOURCE_DIR}/tests/win32/test_dialog.rc)
+if(TARGET win32_tests AND EXISTS ${KELM_TEST_RC})
+    find_program(KELM_WINDRES NAMES x86_64-w64-mingw32-windres windres REQUIRED)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/test_dialog.res
+        COMMAND ${KELM_WINDRES} -I ${CMAKE_SOURCE_DIR}/tests/win32
+                -O res -i ${KELM_TEST_RC} -o ${CMAKE_BINARY_DIR}/test_dialog.res
+        DEPENDS ${KELM_TEST_RC} ${CMAKE_SOURCE_DIR}/tests/win32/test_dialog.h
+        WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/win32)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/test_dialog_res.cpp
+        COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_BINARY_DIR}/test_dialog.res
+                -DOUTPUT=${CMAKE_BINARY_DIR}/generated/test_dialog_res.cpp -DSYMBOL=kTestDialogRes
+                -P ${CMAKE_SOURCE_DIR}/cmake/embed_run.cmake
+        DEPENDS ${CMAKE_BINARY_DIR}/test_dialog.res ${CMAKE_SOURCE_DIR}/cmake/embed.cmake)
+    target_sources(win32_tests PRIVATE ${CMAKE_BINARY_DIR}/generated/test_dialog_res.cpp)
+endif()
