@@ -12,7 +12,9 @@ set(CMAKE_CXX_STANDARD_LIBRARIES "")
 add_executable(kelm WIN32 ${KELM_SOURCES} ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc)
 target_include_directories(kelm PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/src/ui)
 target_link_libraries(kelm PRIVATE setupapi comdlg32 user32 kernel32)
-set_target_properties(kelm PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+# build/<folder>/kelm.exe with every generator: the generator expression keeps the multi-config
+# ones (Visual Studio) from adding a Release/ or Debug/ folder.
+set_target_properties(kelm PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<1:${CMAKE_BINARY_DIR}>)
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc APPEND PROPERTY OBJECT_DEPENDS
     ${CMAKE_SOURCE_DIR}/src/ui/resource.h ${CMAKE_SOURCE_DIR}/src/ui/logo.bmp
     ${CMAKE_SOURCE_DIR}/src/ui/kelm.ico ${CMAKE_SOURCE_DIR}/src/ui/kelm.manifest)
