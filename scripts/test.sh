@@ -9,7 +9,7 @@
 # The last line counts every test and check: "summary: N passed, M failed".
 set -uo pipefail
 
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 passed=0
 failed=0
@@ -30,6 +30,10 @@ check() {  # check NAME COMMAND...: one counted check
     else
         fail "$name"
     fi
+}
+
+lacks() {  # lacks REGEX TEXT: no line of TEXT is wholly REGEX
+    ! grep -Eqx "$1" <<<"$2"
 }
 
 step() {  # step NAME COMMAND...: a build step, counted only when it fails
@@ -100,9 +104,8 @@ if step "windows: configure" cmake --preset windows &&
         check "kelm.exe is a Windows GUI program" \
             grep -Eq '^Subsystem[[:space:]]+0+2[[:space:]]' <<<"$headers"
         check "kelm.exe imports SetupAPI" grep -qx 'setupapi.dll' <<<"$imports"
-        check "kelm.exe does not import HID.DLL" bash -c '! grep -qx "hid.dll" <<<"$1"' _ "$imports"
-        check "kelm.exe needs no MinGW DLL" \
-            bash -c '! grep -Eq "^(libgcc|libstdc|libwinpthread)" <<<"$1"' _ "$imports"
+        check "kelm.exe does not import HID.DLL" lacks 'hid\.dll' "$imports"
+        check "kelm.exe needs no MinGW DLL" lacks '(libgcc|libstdc|libwinpthread).*' "$imports"
     else
         fail "windows: $exe missing or unreadable"
     fi
