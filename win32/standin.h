@@ -32,7 +32,7 @@ void RemoveHidEntryPoint(const std::string& name);  // e.g. "HidD_SetFeature"
 int HidLibraryLoadCount();                          // LoadLibraryA minus FreeLibrary on HID.DLL
 std::vector<std::string> HidCalls();                // names of HidD_* functions called, in order
 // The Size field that the caller had set in each HidD_GetAttributes call, in order. Windows
-// accepts any value; the record is 10 bytes.
+// accepts any value and sets it to sizeof(HIDD_ATTRIBUTES).
 std::vector<ULONG> HidAttributeSizes();
 
 // ---------------------------------------------------------------- HID interfaces (SetupDi)
