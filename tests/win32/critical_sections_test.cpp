@@ -1,0 +1,105 @@
+// Critical sections: recursive per thread, exclusive between threads, loud when misused.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "win32/kernel_fixture.h"
+
+namespace {
+
+using CriticalSectionTest = KernelTest;
+
+TEST_F(CriticalSectionTest, OwnerMayEnterAgainAndOthersWaitForTheLastLeave) {
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    EnterCriticalSection(&section);
+    EnterCriticalSection(&section);
+
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        EnterCriticalSection(&section);
+        entered = true;
+        LeaveCriticalSection(&section);
+    });
+    LeaveCriticalSection(&section);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(entered.load()) << "entered while the owner still held it once";
+    LeaveCriticalSection(&section);
+    other.join();
+    EXPECT_TRUE(entered.load());
+    DeleteCriticalSection(&section);
+}
+
+TEST_F(CriticalSectionTest, KeepsCountsExactUnderContention) {
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    int counter = 0;  // guarded by the section only
+    auto work = [&] {
+        for (int i = 0; i < 2000; ++i) {
+            EnterCriticalSection(&section);
+            ++counter;
+            LeaveCriticalSection(&section);
+        }
+    };
+    std::thread a(work);
+    std::thread b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(counter, 4000);
+    DeleteCriticalSection(&section);
+}
+
+TEST_F(CriticalSectionTest, MayBeInitialisedAgainWithoutBeingDeleted) {
+    // As the program's DeviceLock is, once per start-up.
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    InitializeCriticalSection(&section);
+    EnterCriticalSection(&section);
+    LeaveCriticalSection(&section);
+}
+
+using CriticalSectionDeathTest = KernelTest;
+
+TEST_F(CriticalSectionDeathTest, MisuseAbortsLoudly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            CRITICAL_SECTION section = {};
+            EnterCriticalSection(&section);
+        },
+        "not initialised");
+    EXPECT_DEATH(
+        {
+            CRITICAL_SECTION section;
+            InitializeCriticalSection(&section);
+            DeleteCriticalSection(&section);
+            EnterCriticalSection(&section);
+        },
+        "not initialised");
+    // A copy is not the section: Windows keeps pointers into the block itself.
+    EXPECT_DEATH(
+        {
+            CRITICAL_SECTION section;
+            InitializeCriticalSection(&section);
+            CRITICAL_SECTION copy = section;
+            EnterCriticalSection(&copy);
+        },
+        "not initialised");
+    EXPECT_DEATH(
+        {
+            CRITICAL_SECTION section;
+            InitializeCriticalSection(&section);
+            LeaveCriticalSection(&section);
+        },
+        "does not hold");
+    EXPECT_DEATH(
+        {
+            CRITICAL_SECTION section;
+            InitializeCriticalSection(&section);
+            std::thread([&] { EnterCriticalSection(&section); }).join();
+            LeaveCriticalSection(&section);
+        },
+        "does not hold");
+}
+
+}  // namespace
