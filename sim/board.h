@@ -12,7 +12,7 @@
 // Choices of this board where the host's side leaves it open:
 // - A feature fetch with no CMD_READ data pending is answered with the status (byte 1 = 5,
 //   byte 2 busy, byte 4 busState); CMD_GET_STATUS itself prepares nothing. Read answers carry
-//   4 in byte 1. Bytes the host does not examine are 0.
+//   4 in byte 1. All other bytes of an answer are 0.
 // - A new command ends a pending CMD_READ or CMD_WRITE. That is a violation unless an exchange
 //   failed since the transfer began (a host that gives up after a failure does just this).
 // - CMD_ERASE of a bank >= 32 erases nothing and is a violation. CMD_READ / CMD_WRITE stream

@@ -1,0 +1,370 @@
+// The board as a device: presence, injected faults, input reports, listeners, log and threads.
+#include "sim/board.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "tests/sim/host_reports.h"
+
+namespace {
+
+using simtest::BusCommand;
+using simtest::Command;
+using simtest::Fetch;
+using simtest::GetStatus;
+using simtest::Read;
+using simtest::Report;
+using simtest::Send;
+using simtest::Write;
+using ::testing::ElementsAre;
+
+// ---------------------------------------------------------------- faults
+
+struct FaultCase {
+    const char* name;
+    sim::Fault fault;
+    bool atFeature;     // the faulty exchange is a feature fetch (else an output report)
+    bool thisFails;     // the exchange at the index fails
+    bool stillPresent;  // the board is there afterwards
+};
+
+class BoardFaultTest : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(BoardFaultTest, ActsAtItsExchangeOnly) {
+    const FaultCase& c = GetParam();
+    sim::Board board;
+    int listenerCalls = 0;
+    board.SetInputListener([&] { ++listenerCalls; });
+    EXPECT_TRUE(GetStatus(board).ok);  // exchanges 0 and 1
+    // Exchange 2 is the command report, 3 the fetch of its answer.
+    board.InjectFault(c.atFeature ? 3 : 2, c.fault);
+
+    Report answer{};
+    answer[4] = 0x77;
+    const bool sent = Send(board, Command(sim::kCmdGetStatus));
+    const bool fetched = Fetch(board, answer);
+    EXPECT_EQ(c.atFeature ? fetched : sent, !c.thisFails);
+    EXPECT_EQ(board.IsPresent(), c.stillPresent);
+    EXPECT_EQ(listenerCalls, c.stillPresent ? 0 : 1);
+    // The next status query works exactly when the board is still there.
+    EXPECT_EQ(GetStatus(board).ok, c.stillPresent);
+    const std::vector<sim::LogEntry> log = board.Log();
+    ASSERT_EQ(log.size(), c.stillPresent ? 6u : 5u);  // a gone board's query stops at its send
+    const size_t at = c.atFeature ? 3 : 2;
+    EXPECT_EQ(log[at].failed, c.thisFails);
+    EXPECT_EQ(log[at].exchange, at);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, BoardFaultTest,
+    ::testing::Values(FaultCase{"UnplugAtOutput", sim::Fault::Unplug, false, true, false},
+                      FaultCase{"UnplugAtFeature", sim::Fault::Unplug, true, true, false},
+                      FaultCase{"RefuseFeature", sim::Fault::RefuseFeature, true, true, true},
+                      FaultCase{"RefuseFeatureAtOutputDoesNothing", sim::Fault::RefuseFeature,
+                                false, false, true},
+                      FaultCase{"FailWrite", sim::Fault::FailWrite, false, true, true},
+                      FaultCase{"FailWriteAtFeatureDoesNothing", sim::Fault::FailWrite, true, false,
+                                true}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+TEST(BoardFaultIndexTest, CountsFromTheLastClearLogAndStaysUntilCleared) {
+    sim::Board board;
+    EXPECT_TRUE(GetStatus(board).ok);
+    board.ClearLog();
+    EXPECT_EQ(board.ExchangeCount(), 0u);
+    board.InjectFault(1, sim::Fault::RefuseFeature);
+    EXPECT_FALSE(GetStatus(board).ok);
+    EXPECT_EQ(board.ExchangeCount(), 2u);
+    board.ClearLog();
+    EXPECT_FALSE(GetStatus(board).ok);  // index 1 again after ClearLog
+    board.ClearFaults();
+    board.ClearLog();
+    EXPECT_TRUE(GetStatus(board).ok);
+}
+
+TEST(BoardFaultIndexTest, RefusedFetchDoesNotUseUpTheReadAnswer) {
+    sim::Board board;
+    board.SetFlash(0, simtest::Pattern(100, 4));
+    ASSERT_TRUE(Send(board, Command(sim::kCmdRead, 0, 0, 100)));
+    board.InjectFault(board.ExchangeCount(), sim::Fault::RefuseFeature);
+    Report answer{};
+    answer[2] = 0x5A;
+    EXPECT_FALSE(Fetch(board, answer));
+    EXPECT_EQ(answer[2], 0);  // Fetch clears the buffer; the failed fetch left it alone
+    ASSERT_TRUE(Fetch(board, answer));
+    EXPECT_EQ(answer[2], simtest::Pattern(100, 4)[0]);
+    ASSERT_TRUE(Fetch(board, answer));
+    EXPECT_EQ(answer[2], simtest::Pattern(100, 4)[63]);
+}
+
+TEST(BoardFaultIndexTest, FailedDataReportIsNotProgrammed) {
+    sim::Board board;
+    ASSERT_TRUE(Send(board, Command(sim::kCmdWrite, 0, 0, 2)));
+    board.InjectFault(board.ExchangeCount(), sim::Fault::FailWrite);
+    Report data{};
+    data[2] = 0x12;
+    data[3] = 0x34;
+    EXPECT_FALSE(Send(board, data));
+    EXPECT_EQ(board.FlashByte(0), 0xFF);
+    EXPECT_TRUE(Send(board, data));  // the write is still pending
+    EXPECT_EQ(board.FlashByte(0), 0x12);
+    EXPECT_EQ(board.FlashByte(1), 0x34);
+}
+
+// ---------------------------------------------------------------- presence
+
+TEST(BoardPresenceTest, ResetMakesTheBoardGoneUntilPlugged) {
+    sim::Board board;
+    int listenerCalls = 0;
+    board.SetInputListener([&] { ++listenerCalls; });
+    ASSERT_TRUE(Write(board, 1, 0, {0x42}));
+    ASSERT_TRUE(Send(board, BusCommand(true)));
+    board.QueueInputText(0, "kelm");
+    listenerCalls = 0;
+
+    EXPECT_TRUE(Send(board, Command(sim::kCmdReset)));
+    EXPECT_FALSE(board.IsPresent());
+    EXPECT_EQ(listenerCalls, 1);
+    EXPECT_FALSE(GetStatus(board).ok);
+    uint8_t input[sim::kInputReportSize] = {};
+    EXPECT_EQ(board.TakeInputReport(input, sizeof input), sim::InputResult::Gone);
+
+    board.Plug();
+    EXPECT_TRUE(board.IsPresent());
+    EXPECT_EQ(board.FlashByte(sim::kBankSize), 0x42);
+    EXPECT_EQ(board.BusState(), sim::kBusReleased);
+    EXPECT_EQ(board.TakeInputReport(input, sizeof input), sim::InputResult::Empty);
+    EXPECT_TRUE(GetStatus(board).ok);
+    EXPECT_TRUE(board.Violations().empty());
+}
+
+TEST(BoardPresenceTest, UnplugFailsEverythingAndPlugForgetsThePendingTransfer) {
+    sim::Board board;
+    int listenerCalls = 0;
+    board.SetInputListener([&] { ++listenerCalls; });
+    ASSERT_TRUE(Send(board, Command(sim::kCmdRead, 0, 0, 200)));
+    board.Unplug();
+    board.Unplug();  // already gone: no second notice
+    EXPECT_EQ(listenerCalls, 1);
+    Report answer{};
+    EXPECT_FALSE(Fetch(board, answer));
+    EXPECT_FALSE(Send(board, Command(sim::kCmdGetStatus)));
+    board.QueueInputText(0, "lost");
+    EXPECT_EQ(listenerCalls, 1);
+
+    board.Plug();
+    ASSERT_TRUE(Fetch(board, answer));
+    EXPECT_EQ(answer[1], sim::kCmdGetStatus);  // no read answer left over
+    uint8_t input[sim::kInputReportSize] = {};
+    EXPECT_EQ(board.TakeInputReport(input, sizeof input), sim::InputResult::Empty);
+    EXPECT_TRUE(board.Violations().empty());
+}
+
+// ---------------------------------------------------------------- input reports
+
+TEST(BoardInputTest, TextReportsArePositionThenSevenCharactersPadded) {
+    struct Case {
+        int position;
+        std::string text;
+        std::vector<uint8_t> expected;
+    };
+    const Case cases[] = {
+        {0, "kelm", {0, 0, 'k', 'e', 'l', 'm', 0, 0, 0}},
+        {18, "1234567", {0, 18, '1', '2', '3', '4', '5', '6', '7'}},
+        {29, "123456789", {0, 29, '1', '2', '3', '4', '5', '6', '7'}},
+        {-1, "", {0, 0xFF, 0, 0, 0, 0, 0, 0, 0}},
+        {36, "x", {0, 36, 'x', 0, 0, 0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        sim::Board board;
+        board.QueueInputText(c.position, c.text);
+        std::vector<uint8_t> report(sim::kInputReportSize, 0xEE);
+        ASSERT_EQ(board.TakeInputReport(report.data(), report.size()), sim::InputResult::Report);
+        EXPECT_EQ(report, c.expected) << c.position;
+    }
+}
+
+TEST(BoardInputTest, QueueIsFirstInFirstOutAndLogged) {
+    sim::Board board;
+    board.SetClock([] { return uint64_t{1234}; });
+    board.QueueInputReport({1, 2, 3, 4, 5, 6, 7, 8});
+    board.QueueInputText(5, "abc");
+    uint8_t report[sim::kInputReportSize] = {};
+    ASSERT_EQ(board.TakeInputReport(report, sizeof report), sim::InputResult::Report);
+    EXPECT_EQ(report[1], 1);
+    EXPECT_EQ(report[8], 8);
+    ASSERT_EQ(board.TakeInputReport(report, sizeof report), sim::InputResult::Report);
+    EXPECT_EQ(report[1], 5);
+    EXPECT_EQ(board.TakeInputReport(report, sizeof report), sim::InputResult::Empty);
+
+    const std::vector<sim::LogEntry> log = board.Log();
+    ASSERT_EQ(log.size(), 2u);  // empty takes are not exchanges
+    EXPECT_EQ(log[0].direction, sim::Direction::In);
+    EXPECT_EQ(log[0].bytes, (std::vector<uint8_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(log[0].timeMs, 1234u);
+    EXPECT_EQ(board.ExchangeCount(), 0u);  // input reads are not counted
+    EXPECT_EQ(board.Transcript(), "");
+}
+
+TEST(BoardInputTest, ShortBufferLeavesTheReportQueued) {
+    sim::Board board;
+    board.QueueInputText(1, "abc");
+    uint8_t report[sim::kInputReportSize] = {};
+    EXPECT_EQ(board.TakeInputReport(report, 8), sim::InputResult::Empty);
+    ASSERT_EQ(board.Violations().size(), 1u);
+    EXPECT_EQ(board.TakeInputReport(report, sizeof report), sim::InputResult::Report);
+    EXPECT_EQ(report[1], 1);
+}
+
+TEST(BoardInputTest, ListenerRunsAfterEachQueueAndMayTakeTheReport) {
+    sim::Board board;
+    std::vector<uint8_t> positions;
+    board.SetInputListener([&] {
+        uint8_t report[sim::kInputReportSize] = {};
+        if (board.TakeInputReport(report, sizeof report) == sim::InputResult::Report) {
+            positions.push_back(report[1]);
+        } else {
+            positions.push_back(0xEE);
+        }
+    });
+    board.QueueInputText(0, "a");
+    board.QueueInputText(18, "b");
+    board.Unplug();
+    EXPECT_THAT(positions, ElementsAre(0, 18, 0xEE));
+}
+
+// ---------------------------------------------------------------- listeners, pace and clock
+
+TEST(BoardListenerTest, FlashListenerSeesEveryEraseAndDataReport) {
+    sim::Board board;
+    std::vector<std::pair<size_t, size_t>> changes;
+    board.SetFlashListener([&](size_t address, size_t length) {
+        changes.emplace_back(address, length);
+        EXPECT_EQ(board.FlashByte(address), board.Flash()[address]);  // callable from inside
+    });
+    board.SetFlash(0, {1, 2, 3});
+    board.FillFlash(0xFF);
+    EXPECT_TRUE(changes.empty());
+
+    ASSERT_TRUE(Send(board, Command(sim::kCmdErase, 2)));
+    ASSERT_TRUE(Write(board, 2, 0xFFF0, simtest::Pattern(100)));
+    ASSERT_TRUE(Write(board, 31, 0xFFFE, {0, 0, 0}));  // one byte past the end lands nowhere
+    using Change = std::pair<size_t, size_t>;
+    EXPECT_THAT(changes, ElementsAre(Change{0x20000, 0x10000}, Change{0x2FFF0, 63},
+                                     Change{0x3002F, 37}, Change{0x1FFFFE, 2}));
+    board.ClearViolations();
+}
+
+TEST(BoardListenerTest, SleeperIsChargedForEveryOutputAndFeatureExchange) {
+    sim::Board board;
+    uint64_t clock = 0;
+    std::vector<double> sleeps;
+    board.SetClock([&] { return clock; });
+    board.SetReportTime(0.5, [&](double ms) {
+        sleeps.push_back(ms);
+        clock += 1;
+        (void)board.ExchangeCount();  // the board's lock is not held here
+    });
+    EXPECT_TRUE(GetStatus(board).ok);
+    board.Unplug();
+    EXPECT_FALSE(GetStatus(board).ok);
+    board.QueueInputText(0, "x");
+    uint8_t report[sim::kInputReportSize] = {};
+    board.TakeInputReport(report, sizeof report);
+
+    EXPECT_THAT(sleeps, ElementsAre(0.5, 0.5, 0.5));  // the failed query sends no fetch
+    const std::vector<sim::LogEntry> log = board.Log();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].timeMs, 1u);
+    EXPECT_EQ(log[1].timeMs, 2u);
+    EXPECT_EQ(log[2].timeMs, 3u);
+    EXPECT_TRUE(log[2].failed);
+    EXPECT_EQ(log[3].direction, sim::Direction::In);
+    EXPECT_TRUE(log[3].failed);
+}
+
+// ---------------------------------------------------------------- log and flash access
+
+TEST(BoardLogTest, KeepsBytesOfEveryExchangeFailedOnesToo) {
+    sim::Board board;
+    board.InjectFault(2, sim::Fault::FailWrite);
+    board.InjectFault(3, sim::Fault::RefuseFeature);
+    EXPECT_TRUE(GetStatus(board).ok);
+    EXPECT_FALSE(Send(board, Command(sim::kCmdGetStatus)));
+    Report answer{};
+    EXPECT_FALSE(Fetch(board, answer));
+    const std::vector<sim::LogEntry> log = board.Log();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].direction, sim::Direction::Out);
+    const Report status = Command(sim::kCmdGetStatus);
+    EXPECT_EQ(log[0].bytes, std::vector<uint8_t>(status.begin(), status.end()));
+    EXPECT_EQ(log[1].direction, sim::Direction::Feature);
+    EXPECT_EQ(log[1].bytes.size(), sim::kReportSize);
+    EXPECT_EQ(log[1].bytes[4], sim::kBusReleased);
+    EXPECT_TRUE(log[2].failed);
+    EXPECT_EQ(log[2].bytes.size(), sim::kReportSize);  // what the host tried to send
+    EXPECT_TRUE(log[3].failed);
+    EXPECT_TRUE(log[3].bytes.empty());
+}
+
+TEST(BoardLogTest, ClearLogRestartsCountsButKeepsTheFlash) {
+    sim::Board board;
+    ASSERT_TRUE(Write(board, 0, 0, {0x00}));
+    EXPECT_EQ(board.CountCommands(sim::kCmdWrite), 1);
+    board.ClearLog();
+    EXPECT_EQ(board.CountCommands(sim::kCmdWrite), 0);
+    EXPECT_TRUE(board.Log().empty());
+    EXPECT_EQ(board.Transcript(), "");
+    EXPECT_EQ(board.FlashByte(0), 0x00);
+}
+
+TEST(BoardFlashAccessTest, DirectAccessOutsideTheFlashThrows) {
+    sim::Board board;
+    EXPECT_THROW(board.FlashByte(sim::kFlashSize), std::out_of_range);
+    EXPECT_THROW(board.SetFlash(sim::kFlashSize - 1, {1, 2}), std::out_of_range);
+    EXPECT_NO_THROW(board.SetFlash(sim::kFlashSize - 2, {1, 2}));
+    EXPECT_EQ(board.FlashByte(sim::kFlashSize - 1), 2);
+}
+
+// ---------------------------------------------------------------- threads
+
+TEST(BoardThreadTest, CommandTrafficAndInputReadsRunAtOnce) {
+    sim::Board board;
+    board.SetFlash(0, simtest::Pattern(4096, 2));
+    std::atomic<int> queued{0};
+    std::atomic<int> taken{0};
+    board.SetInputListener([&] { ++queued; });
+
+    std::thread reader([&] {
+        uint8_t report[sim::kInputReportSize] = {};
+        while (taken < 500) {
+            if (board.TakeInputReport(report, sizeof report) == sim::InputResult::Report) {
+                ++taken;
+            } else {
+                std::this_thread::yield();
+            }
+        }
+    });
+    std::thread feeder([&] {
+        for (int i = 0; i < 500; ++i) {
+            board.QueueInputText(i % 30, "abcdefg");
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(Read(board, 0, 0, 4096), simtest::Pattern(4096, 2));
+        EXPECT_TRUE(GetStatus(board).ok);
+    }
+    feeder.join();
+    reader.join();
+    EXPECT_EQ(queued, 500);
+    EXPECT_EQ(taken, 500);
+    EXPECT_TRUE(board.Violations().empty());
+}
+
+}  // namespace

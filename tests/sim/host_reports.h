@@ -1,0 +1,94 @@
+// What a host puts on the link, built by hand for the board's own tests.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "sim/board.h"
+
+namespace simtest {
+
+using Report = std::array<uint8_t, sim::kReportSize>;
+
+inline Report Command(uint8_t command, uint8_t bank = 0, uint16_t offset = 0, uint16_t length = 0) {
+    Report report{};
+    report[1] = command;
+    report[2] = bank;
+    report[3] = static_cast<uint8_t>(offset >> 8);
+    report[4] = static_cast<uint8_t>(offset & 0xFF);
+    report[5] = static_cast<uint8_t>(length >> 8);
+    report[6] = static_cast<uint8_t>(length & 0xFF);
+    return report;
+}
+
+inline Report BusCommand(bool request) {
+    Report report{};
+    report[1] = sim::kCmdBus;
+    report[3] = request ? 1 : 0;
+    return report;
+}
+
+inline bool Send(sim::Board& board, const Report& report) {
+    return board.WriteOutputReport(report.data(), report.size());
+}
+
+// Sends CMD_WRITE and its data reports, 63 bytes each; false when any report failed.
+inline bool Write(sim::Board& board, uint8_t bank, uint16_t offset,
+                  const std::vector<uint8_t>& bytes) {
+    bool ok =
+        Send(board, Command(sim::kCmdWrite, bank, offset, static_cast<uint16_t>(bytes.size())));
+    for (size_t at = 0; at < bytes.size(); at += sim::kPayloadSize) {
+        Report data{};
+        const size_t count = std::min(sim::kPayloadSize, bytes.size() - at);
+        std::copy(bytes.begin() + at, bytes.begin() + at + count, data.begin() + 2);
+        ok = Send(board, data) && ok;
+    }
+    return ok;
+}
+
+inline bool Fetch(sim::Board& board, Report& answer) {
+    answer.fill(0);
+    return board.GetFeatureReport(answer.data(), answer.size());
+}
+
+// Sends CMD_READ and fetches its answers; the bytes that arrived.
+inline std::vector<uint8_t> Read(sim::Board& board, uint8_t bank, uint16_t offset,
+                                 uint16_t length) {
+    std::vector<uint8_t> bytes;
+    if (!Send(board, Command(sim::kCmdRead, bank, offset, length))) {
+        return bytes;
+    }
+    Report answer{};
+    while (bytes.size() < length && Fetch(board, answer)) {
+        const size_t count = std::min<size_t>(sim::kPayloadSize, length - bytes.size());
+        bytes.insert(bytes.end(), answer.begin() + 2, answer.begin() + 2 + count);
+    }
+    return bytes;
+}
+
+struct Status {
+    bool ok = false;
+    uint8_t busy = 0;
+    uint8_t bus = 0;
+};
+
+inline Status GetStatus(sim::Board& board) {
+    Status status;
+    Report answer{};
+    status.ok = Send(board, Command(sim::kCmdGetStatus)) && Fetch(board, answer);
+    status.busy = answer[2];
+    status.bus = answer[4];
+    return status;
+}
+
+inline std::vector<uint8_t> Pattern(size_t count, uint8_t seed = 0) {
+    std::vector<uint8_t> bytes(count);
+    for (size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<uint8_t>(i * 7 + seed);
+    }
+    return bytes;
+}
+
+}  // namespace simtest
