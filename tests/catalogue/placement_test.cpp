@@ -123,11 +123,4 @@ TEST_F(PlacementTest, StartsOutsideTheFlashNeverPass) {
     }
 }
 
-TEST_F(PlacementTest, OwnersAreNotLookedAt) {
-    SetMap(kEmpty);
-    // Owners as a slot map has them before its first scan: all zero.
-    for (int slot = 0; slot < kSlotCount; ++slot) SlotMap[slot] = {Free, 0};
-    EXPECT_EQ(FeasibleStarts(2, kEvenSlot), Range(0, 30, 2));
-}
-
 }  // namespace
