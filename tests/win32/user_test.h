@@ -6,9 +6,23 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "win32/standin.h"
+
+// A control of a hand-built dialog.
+inline standin::ControlSpec Spec(int id, const std::string& className, const std::string& text,
+                                 DWORD style, std::vector<std::string> items = {}) {
+    standin::ControlSpec spec;
+    spec.id = id;
+    spec.className = className;
+    spec.text = text;
+    spec.style = style;
+    spec.items = std::move(items);
+    return spec;
+}
 
 struct ProcCall {
     HWND window;
