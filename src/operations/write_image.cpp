@@ -1,0 +1,233 @@
+// Writing an image file into free slots: the file choice, then the write at the clicked slot.
+#include "operations/write_image.h"
+
+#include <windows.h>
+
+#include <commdlg.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <ios>
+#include <vector>
+
+#include "catalogue/catalogue_scan.h"
+#include "catalogue/flash_layout.h"
+#include "catalogue/placement.h"
+#include "catalogue/slot_header.h"
+#include "device/command_protocol.h"
+#include "device/flash_transfer.h"
+#include "device/hid_access.h"
+#include "ui/flash_menu.h"
+#include "ui/status_line.h"
+
+// Written by the dialog thread only: the open-file dialog fills the path, BeginImageWrite the
+// rest; the slot click and WriteImageAt read it.
+PendingImageState PendingImage = {};
+
+// The kind is the position of the chosen pair; the list ends with the literal's second zero.
+extern const char kImageFilter[] =
+    "BIOS Files (*.gcb)\0*.gcb\0"
+    "DOL Files (*.dol)\0*.dol\0"
+    "ELF Files (*.elf)\0*.elf\0"
+    "VGC Files (w/o special encryption) (*.VGC)\0*.vgc\0";
+
+namespace {
+
+constexpr int kImageKindCount = 4;
+constexpr DWORD kFirstFilter = 1;
+
+constexpr char kSelectFileText[] = "select file to write!";
+constexpr char kSelectPlaceText[] = "select place to write!";
+constexpr char kDoneText[] = "Done!";
+
+constexpr char kCannotOpenChosenText[] = "Couldn't open file!";
+constexpr char kEncryptedText[] =
+    "Sorry, can't flash encrypted .VGC files!\nThey depend on undocumented features\n"
+    "which are only available to insider persons!";
+constexpr char kNoRoomText[] = "Sorry, not enough free space!\nPlease erase something first!";
+constexpr char kCannotOpenAtClickText[] = "Failed to open file!";
+constexpr char kGrownText[] = "The file has grown since it was chosen.\nPlease choose it again!";
+constexpr char kTooSmallText[] = "file is too small!";
+constexpr char kReadFailedText[] = "Failed to read file!";
+constexpr char kFlashFailedText[] = "Flash failed!";
+
+// The length from the end position, then back to the start. std::streamoff is 64 bits on
+// Windows, where long (and so ftell) is not.
+bool MeasureFile(std::ifstream& file, uint64_t& length) {
+    file.clear();
+    file.seekg(0, std::ios::end);
+    const std::streamoff end = file.tellg();
+    if (!file || end < 0) return false;
+    file.seekg(0, std::ios::beg);
+    if (!file) return false;
+    length = static_cast<uint64_t>(end);
+    return true;
+}
+
+// An encrypted VGC file depends on keys the board's loader does not have. A file shorter than
+// the 32-byte VGC header counts as plain: the missing bytes read as zero.
+bool IsEncryptedVgc(std::ifstream& file) {
+    char head[kVgcFileHeaderSize] = {};
+    file.read(head, sizeof head);
+    return (static_cast<uint8_t>(head[kVgcFlagsByte]) & kVgcEncryptedBit) != 0;
+}
+
+void FailChoice(HWND window, const char* text) {
+    if (text != nullptr) ShowError(text);
+    SetFlashMenuMode(window, MenuMode::Idle);
+}
+
+// The rescan shows what the flash now holds, whatever the write got to.
+void FinishWrite(HWND window) {
+    ScanCatalogue(window);
+    SetFlashMenuMode(window, MenuMode::Idle);
+}
+
+}  // namespace
+
+void BeginImageWrite(HWND window) {
+    SetStatusLine(kSelectFileText);
+
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof(OPENFILENAMEA);
+    dialog.hwndOwner = window;
+    dialog.lpstrFilter = kImageFilter;
+    dialog.nFilterIndex = kFirstFilter;  // the filter chosen last is not remembered
+    dialog.lpstrFile = PendingImage.path;
+    dialog.nMaxFile = static_cast<DWORD>(kPathSize);
+    if (!GetOpenFileNameA(&dialog)) {
+        FailChoice(window, nullptr);
+        return;
+    }
+    // Without a custom filter the index is always one of the four pairs; anything else is not
+    // a kind this tool knows how to write.
+    if (dialog.nFilterIndex < kFirstFilter ||
+        dialog.nFilterIndex > static_cast<DWORD>(kImageKindCount)) {
+        FailChoice(window, nullptr);
+        return;
+    }
+    const ImageKind kind = static_cast<ImageKind>(dialog.nFilterIndex - kFirstFilter);
+
+    std::ifstream file(PendingImage.path, std::ios::in | std::ios::binary);
+    if (!file.is_open()) {
+        FailChoice(window, kCannotOpenChosenText);
+        return;
+    }
+    if (kind == ImageKind::Vgc && IsEncryptedVgc(file)) {
+        file.close();
+        FailChoice(window, kEncryptedText);
+        return;
+    }
+    const int32_t alignMask = AlignMaskFor(kind);
+    uint64_t fileLength = 0;
+    const bool measured = MeasureFile(file, fileLength);
+    file.close();
+    if (!measured) {
+        FailChoice(window, kCannotOpenChosenText);
+        return;
+    }
+
+    // Lengths stay 64-bit until they are known to fit the flash: a huge file must find no room
+    // rather than wrap into a small slot count.
+    const uint64_t slotCount = SlotCountFor(ImageLength(kind, fileLength));
+    if (slotCount > static_cast<uint64_t>(kSlotCount) ||
+        FirstPlace(static_cast<int32_t>(slotCount), alignMask) < 0) {
+        FailChoice(window, kNoRoomText);
+        return;
+    }
+    PendingImage.kind = kind;
+    PendingImage.slotCount = static_cast<int32_t>(slotCount);
+    PendingImage.alignMask = alignMask;
+
+    SetStatusLine(kSelectPlaceText);
+    EnablePlacementStarts(window, PendingImage.slotCount, PendingImage.alignMask);
+}
+
+void WriteImageAt(HWND window, int start) {
+    // Only feasible starts are enabled, but a command can still name any slot button: never
+    // write over an occupied slot or past the end of the flash.
+    if (CanPlace(start, PendingImage.slotCount, PendingImage.alignMask) == 0) return;
+
+    std::vector<uint8_t> chunk(kChunkSize, kErasedByte);
+    StartProgress(static_cast<uint32_t>(PendingImage.slotCount) * kSlotSize);
+
+    std::ifstream file(PendingImage.path, std::ios::in | std::ios::binary);
+    uint64_t fileLength = 0;
+    if (!file.is_open() || !MeasureFile(file, fileLength)) {
+        ShowError(kCannotOpenAtClickText);
+        return;
+    }
+    const ImageKind kind = PendingImage.kind;
+    const uint64_t imageLength = ImageLength(kind, fileLength);
+    // The run was placed for the length at the choice; a longer image would spill over into
+    // slots that were never checked.
+    if (SlotCountFor(imageLength) > static_cast<uint64_t>(PendingImage.slotCount)) {
+        file.close();
+        ShowError(kGrownText);
+        return;
+    }
+
+    uint8_t gcbHead[kHeaderSize] = {};
+    uint64_t consumed = 0;  // file bytes already read
+    if (kind == ImageKind::Bios) {
+        file.read(reinterpret_cast<char*>(gcbHead), sizeof gcbHead);
+        if (file.gcount() != static_cast<std::streamsize>(sizeof gcbHead)) {
+            ShowError(kTooSmallText);
+            file.close();
+            return;
+        }
+        consumed = kHeaderSize;
+    }
+    BuildHeaderPart(chunk.data(), kind, PendingImage.path, fileLength, gcbHead);
+    uint32_t headerPart = HeaderPartSize(kind);
+    uint64_t remaining = fileLength - consumed;
+
+    if (!GetBus()) {
+        file.close();
+        FinishWrite(window);
+        return;
+    }
+
+    int bank = start;
+    uint32_t offset = 0;
+    // Only a .gcb file of exactly its header has nothing left to send.
+    if (imageLength != consumed) {
+        do {
+            const uint32_t room = kChunkSize - headerPart;
+            const uint32_t n =
+                static_cast<uint32_t>(std::min<uint64_t>(remaining, static_cast<uint64_t>(room)));
+            file.read(reinterpret_cast<char*>(chunk.data() + headerPart), n);
+            const uint32_t got = static_cast<uint32_t>(std::max<std::streamsize>(file.gcount(), 0));
+            // The chunk still holds the previous chunk's bytes: never send those again.
+            std::fill(chunk.begin() + headerPart + got, chunk.end(), kErasedByte);
+            if (got != n) {
+                // The file went short under our feet: the bus goes back and the rescan shows
+                // what reached the flash.
+                file.close();
+                ReleaseBus();
+                ShowError(kReadFailedText);
+                FinishWrite(window);
+                return;
+            }
+            if (!WriteFlash(static_cast<uint8_t>(bank), static_cast<uint16_t>(offset), chunk.data(),
+                            static_cast<uint16_t>(kChunkSize))) {
+                ShowError(kFlashFailedText);
+                file.close();
+                return;
+            }
+            remaining -= n;
+            headerPart = 0;
+            offset += kChunkSize;
+            if (offset == kSlotSize) {
+                ++bank;
+                offset = 0;
+            }
+        } while (remaining != 0);
+    }
+
+    file.close();
+    ReleaseBus();
+    SetStatusLine(kDoneText);
+    FinishWrite(window);
+}
