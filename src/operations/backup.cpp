@@ -1,0 +1,112 @@
+// Backing an application up into a .gcb file: a raw copy of its slots.
+#include "operations/backup.h"
+
+#include <windows.h>
+
+#include <commdlg.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <ios>
+#include <vector>
+
+#include "catalogue/catalogue_scan.h"
+#include "catalogue/flash_layout.h"
+#include "device/command_protocol.h"
+#include "device/flash_transfer.h"
+#include "device/hid_access.h"
+#include "operations/write_image.h"
+#include "ui/flash_menu.h"
+#include "ui/status_line.h"
+
+namespace {
+
+constexpr char kDefaultName[] = "file.gcb";
+constexpr char kBackupFilter[] = "BIOS Files(*.gcb)\0*.gcb\0";
+constexpr char kDoneText[] = "Done!";
+constexpr char kOpenFailedText[] = "Failed to open file.";
+constexpr char kWriteFailedText[] = "Failed to write file.";
+
+constexpr uint16_t kFirstHalf = 0x0000;
+constexpr uint16_t kSecondHalf = 0x8000;
+
+// A half slot of flash appended to the file; false when the disk refused it.
+bool Append(std::ofstream& file, const std::vector<uint8_t>& piece) {
+    file.write(reinterpret_cast<const char*>(piece.data()),
+               static_cast<std::streamsize>(piece.size()));
+    return static_cast<bool>(file);
+}
+
+// A backup the disk could not take is no backup: say so instead of "Done!", and hand the bus
+// back, since the board itself is fine.
+int FailWrite(HWND window) {
+    ReleaseBus();
+    ShowError(kWriteFailedText);
+    SetFlashMenuMode(window, MenuMode::Idle);
+    return 0;
+}
+
+}  // namespace
+
+int CountSlotRun(int owner) {
+    if (owner < 0 || owner >= kSlotCount || SlotMap[owner].owner != owner) return 0;
+    int run = 0;
+    while (owner + run < kSlotCount && SlotMap[owner + run].owner == owner) ++run;
+    return run;
+}
+
+int BackupApplication(HWND window, int owner) {
+    const int run = CountSlotRun(owner);
+
+    char path[kPathSize] = {};
+    static_assert(sizeof kDefaultName <= sizeof path, "the default name fits the name buffer");
+    std::memcpy(path, kDefaultName, sizeof kDefaultName);
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof(OPENFILENAMEA);
+    dialog.hwndOwner = window;
+    dialog.lpstrFilter = kBackupFilter;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = static_cast<DWORD>(sizeof path);
+    // No flags: an existing file is replaced without a question, as the tool always did.
+    if (!GetSaveFileNameA(&dialog)) return 0;
+
+    // The closed dialog left a hole in the window; the transfer below keeps the thread busy.
+    RepaintMainWindow();
+
+    std::ofstream file(path, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!file.is_open()) {
+        ShowError(kOpenFailedText);
+        SetFlashMenuMode(window, MenuMode::Idle);
+        return 0;
+    }
+    if (!GetBus()) {
+        file.close();
+        SetFlashMenuMode(window, MenuMode::Idle);
+        return 0;
+    }
+
+    StartProgress(static_cast<uint32_t>(run) * kSlotSize);
+    std::vector<uint8_t> piece(kChunkSize, kErasedByte);
+    for (int j = 0; j < run; ++j) {
+        const uint8_t bank = static_cast<uint8_t>(owner + j);
+        for (const uint16_t offset : {kFirstHalf, kSecondHalf}) {
+            // A failed read keeps the whole pieces saved so far and leaves the menu in Read.
+            if (!ReadFlash(bank, offset, piece.data(), static_cast<uint16_t>(kChunkSize))) {
+                file.close();
+                return 0;
+            }
+            if (!Append(file, piece)) {
+                file.close();
+                return FailWrite(window);
+            }
+        }
+    }
+    file.close();
+    if (file.fail()) return FailWrite(window);
+
+    ReleaseBus();
+    SetStatusLine(kDoneText);
+    SetFlashMenuMode(window, MenuMode::Idle);
+    return 1;
+}
