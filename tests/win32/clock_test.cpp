@@ -23,16 +23,6 @@ TEST_F(ClockTest, VirtualSleepAdvancesTheClockAtOnce) {
     EXPECT_EQ(standin::SleepCalls(), (std::vector<DWORD>{60000, 0, 5}));
 }
 
-TEST_F(ClockTest, VirtualClockStandsStillWithoutSleeps) {
-    standin::SetVirtualClock(true);
-    const uint64_t before = standin::NowMs();
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    // Timed waits take real time, not clock time.
-    EXPECT_EQ(WaitForSingleObject(event, 20), WAIT_TIMEOUT);
-    EXPECT_EQ(standin::NowMs(), before);
-    CloseHandle(event);
-}
-
 TEST_F(ClockTest, RealSleepSleepsAndIsRecorded) {
     const uint64_t before = standin::NowMs();
     const Clock::time_point start = Clock::now();

@@ -212,20 +212,6 @@ TEST_F(ReportTrafficTest, AttributesCarryTheInterfaceIdentity) {
     CloseHandle(broken);
 }
 
-TEST_F(ReportTrafficTest, HandlesThatAreNotDevicesAreRefused) {
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    uint8_t report[sim::kReportSize] = {};
-    DWORD count = 0;
-    OVERLAPPED overlapped = {};
-    EXPECT_FALSE(WriteFile(event, report, sim::kReportSize, &count, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_FALSE(ReadFile(event, report, sim::kInputReportSize, &count, &overlapped));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_FALSE(getFeature(event, report, sim::kReportSize));
-    EXPECT_FALSE(CancelIo(event));
-    CloseHandle(event);
-}
-
 // The monitor's way of reading: an overlapped handle, an event in the record.
 class InputReadTest : public BoardDeviceTest {
   protected:
@@ -287,18 +273,6 @@ TEST_F(InputReadTest, PendingReadIsCompletedByALaterReport) {
     EXPECT_EQ(transferred, sim::kInputReportSize);
     EXPECT_EQ(std::memcmp(buffer.data() + 2, "kelm OK", 7), 0);
     CloseHandle(stop);
-}
-
-TEST_F(InputReadTest, GetOverlappedResultWaitsForTheReport) {
-    ASSERT_FALSE(StartRead());
-    std::thread sender([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        board.QueueInputText(5, "1234567");
-    });
-    DWORD transferred = 0;
-    EXPECT_TRUE(GetOverlappedResult(device, &overlapped, &transferred, TRUE));
-    sender.join();
-    EXPECT_EQ(buffer[1], 5);
 }
 
 TEST_F(InputReadTest, UnplugFailsThePendingReadAndLaterReadsAtOnce) {

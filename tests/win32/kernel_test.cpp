@@ -37,15 +37,6 @@ TEST_F(HandleTableTest, CloseHandleFailsForHandlesThatAreNotOpen) {
     }
 }
 
-TEST_F(HandleTableTest, ClosedHandleValuesAreNotHandedOutAgain) {
-    HANDLE first = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_TRUE(CloseHandle(first));
-    HANDLE second = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_NE(first, second);
-    EXPECT_FALSE(SetEvent(first));
-    EXPECT_TRUE(CloseHandle(second));
-}
-
 TEST_F(HandleTableTest, CountsKernelHandlesButNotDeviceInfoSets) {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     GUID hid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};

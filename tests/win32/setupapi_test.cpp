@@ -106,18 +106,6 @@ TEST_F(SetupDiTest, RefusesAnotherKindOfListAndAnUnavailableSet) {
     EXPECT_EQ(standin::OpenDeviceInfoSets(), 0);
 }
 
-TEST_F(SetupDiTest, AnotherClassHasNoInterfaces) {
-    standin::AddHidInterface(Interface("hid"));
-    GUID other = kHidGuid;
-    other.Data1 ^= 1;
-    set = SetupDiGetClassDevsA(&other, nullptr, nullptr, kFlags);
-    ASSERT_NE(set, INVALID_HANDLE_VALUE);
-    SP_DEVICE_INTERFACE_DATA data = {};
-    data.cbSize = sizeof(data);
-    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &other, 0, &data));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-}
-
 TEST_F(SetupDiTest, EnumerationChecksTheRecordSize) {
     standin::AddHidInterface(Interface("hid"));
     OpenSet();
