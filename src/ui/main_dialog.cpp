@@ -192,6 +192,9 @@ void OnClose(HWND window) {
 
 void OnMonitorFailed(HWND window, const char* text) {
     if (DialogEnding) return;
+    // A monitor already told to stop can still have seen its read fail first: after a panel
+    // reset the board drops off at once. Its report is stale; the window stays open.
+    if (MonitorThreadHandle == nullptr) return;
     bool nested = CommandRunning;
     CommandRunning = true;
     if (text != nullptr) ShowError(text);
