@@ -1,5 +1,5 @@
-// What the tests of the stand-in's window half share: a fixture that resets the stand-in, and a
-// dialog procedure that records what it is sent and lets each test decide the answer.
+// Shared by the tests of the stand-in's window half: a fixture that resets the stand-in, and a
+// dialog procedure that records what it is sent and answers as the test says.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,7 +12,43 @@
 
 #include "win32/standin.h"
 
-// A control of a hand-built dialog.
+struct ProcCall {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+inline std::vector<ProcCall>& ProcCalls() {
+    static std::vector<ProcCall> calls;
+    return calls;
+}
+// The test's answer; without one the procedure handles nothing (FALSE).
+inline std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)>& ProcHandler() {
+    static std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)> handler;
+    return handler;
+}
+
+inline INT_PTR CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ProcCalls().push_back({message, wParam, lParam});
+    auto handler = ProcHandler();
+    return handler ? handler(window, message, wParam, lParam) : FALSE;
+}
+
+inline std::vector<UINT> ProcMessages() {
+    std::vector<UINT> messages;
+    for (const ProcCall& call : ProcCalls()) messages.push_back(call.message);
+    return messages;
+}
+
+// The identifiers of the WM_COMMANDs received, in order.
+inline std::vector<int> ProcCommands() {
+    std::vector<int> ids;
+    for (const ProcCall& call : ProcCalls()) {
+        if (call.message == WM_COMMAND) ids.push_back(LOWORD(call.wParam));
+    }
+    return ids;
+}
+
 inline standin::ControlSpec Spec(int id, const std::string& className, const std::string& text,
                                  DWORD style, std::vector<std::string> items = {}) {
     standin::ControlSpec spec;
@@ -22,46 +58,6 @@ inline standin::ControlSpec Spec(int id, const std::string& className, const std
     spec.style = style;
     spec.items = std::move(items);
     return spec;
-}
-
-struct ProcCall {
-    HWND window;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-};
-
-// The procedure's log and the test's handler; FALSE when there is none, as a procedure that
-// handles nothing.
-inline std::vector<ProcCall>& ProcCalls() {
-    static std::vector<ProcCall> calls;
-    return calls;
-}
-inline std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)>& ProcHandler() {
-    static std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)> handler;
-    return handler;
-}
-
-inline INT_PTR CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    ProcCalls().push_back({window, message, wParam, lParam});
-    std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)> handler = ProcHandler();
-    return handler ? handler(window, message, wParam, lParam) : FALSE;
-}
-
-// The message numbers the procedure got, in order.
-inline std::vector<UINT> ProcMessages() {
-    std::vector<UINT> messages;
-    for (const ProcCall& call : ProcCalls()) messages.push_back(call.message);
-    return messages;
-}
-
-// The identifiers of the WM_COMMANDs the procedure got, in order.
-inline std::vector<int> ProcCommands() {
-    std::vector<int> ids;
-    for (const ProcCall& call : ProcCalls()) {
-        if (call.message == WM_COMMAND) ids.push_back(LOWORD(call.wParam));
-    }
-    return ids;
 }
 
 class UserTest : public ::testing::Test {
