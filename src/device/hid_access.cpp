@@ -1,0 +1,203 @@
+// Binding of HID.DLL, discovery of the kelm board among the HID interfaces, the command channel.
+#include "device/hid_access.h"
+
+#include <windows.h>
+
+#include <hidsdi.h>
+#include <setupapi.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+HANDLE CommandChannel = INVALID_HANDLE_VALUE;
+char DevicePath[kDevicePathSize] = {};
+
+namespace {
+
+// kelm.exe does not link hid.lib: HID.DLL is loaded by name and these are looked up in it, so
+// the program reports a missing library itself instead of failing to start.
+using HidGetHidGuidFn = void(NTAPI*)(LPGUID);
+using HidGetAttributesFn = BOOLEAN(NTAPI*)(HANDLE, PHIDD_ATTRIBUTES);
+using HidSetFeatureFn = BOOLEAN(NTAPI*)(HANDLE, PVOID, ULONG);
+using HidGetFeatureFn = BOOLEAN(NTAPI*)(HANDLE, PVOID, ULONG);
+
+// The HID.DLL binding. Written by the dialog thread only (start-up and end of the program).
+HMODULE HidLibrary = nullptr;
+HidGetHidGuidFn HidGetHidGuidEntry = nullptr;
+HidGetAttributesFn HidGetAttributesEntry = nullptr;
+HidSetFeatureFn HidSetFeatureEntry = nullptr;  // must exist, never called
+HidGetFeatureFn HidGetFeatureEntry = nullptr;
+
+constexpr char kHidLibraryName[] = "HID.DLL";
+constexpr char kErrorCaption[] = "Error";
+constexpr char kLoadFailedText[] = "Failed to load HID.DLL.";
+constexpr char kEntryPointsMissingText[] = "Couldn't find one or more HID entry points.";
+constexpr char kDeviceSetFailedText[] = "Failed to open handle to HID device set.";
+
+// Goes through void(*)() so that the conversion from FARPROC draws no cast-function-type warning.
+template <typename Fn>
+Fn LookUp(const char* name) {
+    FARPROC entry = GetProcAddress(HidLibrary, name);
+    return entry == nullptr ? nullptr : reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(entry));
+}
+
+void ForgetHidLibrary() {
+    HidLibrary = nullptr;
+    HidGetHidGuidEntry = nullptr;
+    HidGetAttributesEntry = nullptr;
+    HidSetFeatureEntry = nullptr;
+    HidGetFeatureEntry = nullptr;
+}
+
+void CloseDevice(HANDLE device) {
+    if (!CloseHandle(device)) {
+        // Nothing more can be done: the handle is given up either way.
+    }
+}
+
+// Opens one interface and checks it is the board. Returns its handle, or INVALID_HANDLE_VALUE
+// when it cannot be opened or is some other HID device (closed again at once).
+HANDLE OpenIfBoard(const char* path) {
+    HANDLE device =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        return INVALID_HANDLE_VALUE;
+    }
+    HIDD_ATTRIBUTES attributes = {};
+    attributes.Size = sizeof(HIDD_ATTRIBUTES);
+    if (!HidGetAttributesEntry(device, &attributes) || attributes.VendorID != kBoardVendorId ||
+        attributes.ProductID != kBoardProductId) {
+        CloseDevice(device);
+        return INVALID_HANDLE_VALUE;
+    }
+    return device;
+}
+
+// Tries the interface at one index of the list. Returns 1 when it is the board (CommandChannel
+// and DevicePath set), 0 when it is skipped.
+int TryInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData) {
+    DWORD required = 0;
+    if (SetupDiGetDeviceInterfaceDetailA(set, interfaceData, nullptr, 0, &required, nullptr) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || required == 0) {
+        return 0;
+    }
+    // The record's declared type is larger than the size asked for when the path is very short.
+    size_t size = required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
+                      ? sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
+                      : static_cast<size_t>(required);
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(size));
+    if (detail == nullptr) {
+        return 0;
+    }
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!SetupDiGetDeviceInterfaceDetailA(set, interfaceData, detail, static_cast<DWORD>(size),
+                                          nullptr, nullptr)) {
+        std::free(detail);
+        return 0;
+    }
+    // A path that would not fit DevicePath (terminator included) cannot be handed to the monitor.
+    size_t room = size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    size_t limit = room < kDevicePathSize ? room : kDevicePathSize;
+    const void* end = std::memchr(detail->DevicePath, '\0', limit);
+    if (end == nullptr) {
+        std::free(detail);
+        return 0;
+    }
+    HANDLE device = OpenIfBoard(detail->DevicePath);
+    if (device == INVALID_HANDLE_VALUE) {
+        std::free(detail);
+        return 0;
+    }
+    size_t length = static_cast<const char*>(end) - detail->DevicePath;
+    std::memcpy(DevicePath, detail->DevicePath, length + 1);
+    CommandChannel = device;
+    std::free(detail);
+    return 1;
+}
+
+void ReleaseDeviceSet(HDEVINFO set) {
+    if (!SetupDiDestroyDeviceInfoList(set)) {
+        // Nothing more can be done: the list goes with the process at the latest.
+    }
+}
+
+}  // namespace
+
+bool BindHidLibrary() {
+    HidLibrary = LoadLibraryA(kHidLibraryName);
+    if (HidLibrary == nullptr) {
+        ShowError(kLoadFailedText);
+        return false;
+    }
+    HidGetHidGuidEntry = LookUp<HidGetHidGuidFn>("HidD_GetHidGuid");
+    HidGetAttributesEntry = LookUp<HidGetAttributesFn>("HidD_GetAttributes");
+    HidSetFeatureEntry = LookUp<HidSetFeatureFn>("HidD_SetFeature");
+    HidGetFeatureEntry = LookUp<HidGetFeatureFn>("HidD_GetFeature");
+    if (HidGetHidGuidEntry == nullptr || HidGetAttributesEntry == nullptr ||
+        HidSetFeatureEntry == nullptr || HidGetFeatureEntry == nullptr) {
+        ShowError(kEntryPointsMissingText);
+        ReleaseHidLibrary();
+        return false;
+    }
+    return true;
+}
+
+void ReleaseHidLibrary() {
+    if (HidLibrary != nullptr && !FreeLibrary(HidLibrary)) {
+        // The module stays mapped; the program is ending anyway.
+    }
+    ForgetHidLibrary();
+}
+
+int OpenBoard() {
+    if (HidGetHidGuidEntry == nullptr) {
+        return 0;  // HID.DLL is not bound
+    }
+    GUID hidClass = {};
+    HidGetHidGuidEntry(&hidClass);
+    HDEVINFO set =
+        SetupDiGetClassDevsA(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) {
+        ShowError(kDeviceSetFailedText);
+        return 0;
+    }
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA interfaceData = {};
+        interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+        if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hidClass, index, &interfaceData)) {
+            break;
+        }
+        if (TryInterface(set, &interfaceData)) {
+            ReleaseDeviceSet(set);
+            return 1;
+        }
+    }
+    ReleaseDeviceSet(set);
+    return 0;
+}
+
+bool IsConnected() { return CommandChannel != INVALID_HANDLE_VALUE; }
+
+void CloseCommandChannel() {
+    if (CommandChannel == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    CloseDevice(CommandChannel);
+    CommandChannel = INVALID_HANDLE_VALUE;
+}
+
+void ShowError(const char* text) {
+    // No owner: the box runs its own loop and leaves the dialog working underneath.
+    if (MessageBoxA(nullptr, text, kErrorCaption, MB_OK | MB_ICONWARNING) == 0) {
+        // No box could be shown: there is no other way left to tell the user.
+    }
+}
+
+BOOLEAN HidGetFeature(HANDLE device, void* report, ULONG length) {
+    if (HidGetFeatureEntry == nullptr) {
+        return FALSE;
+    }
+    return HidGetFeatureEntry(device, report, length);
+}
