@@ -1,0 +1,138 @@
+// The short commands of the board: status query, reset, bank erase and the bus hand-over.
+#include "device/command_protocol.h"
+
+#include <windows.h>
+
+#include "device/hid_access.h"
+
+namespace {
+
+constexpr DWORD kResetSettleMs = 2000;
+
+constexpr char kStatusSendFailedText[] = "Error sending CMD_STATUS response.";
+constexpr char kStatusReadFailedText[] = "Error reading CMD_GET_STATUS response.";
+constexpr char kResetSendFailedText[] = "Error sending CMD_RESET command.";
+constexpr char kEraseSendFailedText[] = "Error sending CMD_ERASE command.";
+constexpr char kGetBusSendFailedText[] = "Error sending GetBus command.";
+constexpr char kReleaseBusSendFailedText[] = "Error sending ReleaseBus command.";
+constexpr char kBusBusyText[] = "Bus busy. Please try again later";
+
+bool WriteReportOn(HANDLE device, const OutputReport& report) {
+    if (device == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    // HID takes exactly one whole output report per write; the count written tells nothing more.
+    DWORD written = 0;
+    return WriteFile(device, report.data(), static_cast<DWORD>(report.size()), &written, nullptr) !=
+           FALSE;
+}
+
+OutputReport MakeBusReport(uint8_t request) {
+    OutputReport report = MakeCommandReport(CMD_BUS);
+    report[kBankByte] = 0;
+    report[kBusArgumentByte] = request;
+    return report;
+}
+
+}  // namespace
+
+void PutFlashAddress(OutputReport& report, FlashAddress address) {
+    report[kBankByte] = address.bank;
+    report[kOffsetHighByte] = static_cast<uint8_t>(address.offset >> 8);
+    report[kOffsetLowByte] = static_cast<uint8_t>(address.offset & 0xFF);
+}
+
+OutputReport MakeCommandReport(CommandCode command) {
+    OutputReport report = {};
+    report[kReportIdByte] = 0;
+    report[kCommandByte] = command;
+    return report;
+}
+
+bool SendReport(const OutputReport& report) { return WriteReportOn(CommandChannel, report); }
+
+bool FetchFeature(FeatureReport& answer) {
+    answer.fill(0);  // report ID 0: the board has no numbered reports
+    return HidGetFeature(CommandChannel, answer.data(), static_cast<ULONG>(answer.size())) != FALSE;
+}
+
+int GetStatus(FeatureReport& answer) {
+    if (!SendReport(MakeCommandReport(CMD_GET_STATUS))) {
+        ShowError(kStatusSendFailedText);
+        return 0;
+    }
+    if (!FetchFeature(answer)) {
+        ShowError(kStatusReadFailedText);
+        return 0;
+    }
+    return 1;
+}
+
+int ResetBoard() {
+    // The board drops off the bus when it resets, so the channel counts as gone from the start.
+    HANDLE device = CommandChannel;
+    CommandChannel = INVALID_HANDLE_VALUE;
+    Sleep(kResetSettleMs);
+    bool sent = WriteReportOn(device, MakeCommandReport(CMD_RESET));
+    if (device != INVALID_HANDLE_VALUE && !CloseHandle(device)) {
+        // Nothing more can be done: the handle is given up either way.
+    }
+    if (!sent) {
+        ShowError(kResetSendFailedText);
+        return 0;
+    }
+    return 1;
+}
+
+int EraseBank(int bank) {
+    OutputReport report = MakeCommandReport(CMD_ERASE);
+    PutFlashAddress(report, FlashAddress{static_cast<uint8_t>(bank & 0xFF), 0});
+    if (!SendReport(report)) {
+        ShowError(kEraseSendFailedText);
+        return 0;
+    }
+    // A failed query has shown its message; the caller goes on as if the erase had finished.
+    FeatureReport answer = {};
+    do {
+        if (!GetStatus(answer)) {
+            return 1;
+        }
+    } while (answer[kBusyByte] != 0);
+    return 1;
+}
+
+int GetBus() {
+    if (!SendReport(MakeBusReport(kBusRequest))) {
+        ShowError(kGetBusSendFailedText);
+        return 0;
+    }
+    FeatureReport answer = {};
+    if (!GetStatus(answer)) {
+        return 1;
+    }
+    while (answer[kBusStateByte] != kBusGranted) {
+        if ((answer[kBusStateByte] & kBusBusyBit) != 0) {
+            ShowError(kBusBusyText);
+            return 0;
+        }
+        if (!GetStatus(answer)) {
+            return 1;
+        }
+    }
+    return 1;
+}
+
+int ReleaseBus() {
+    if (!SendReport(MakeBusReport(kBusRelease))) {
+        ShowError(kReleaseBusSendFailedText);
+        return 0;
+    }
+    // The other side may hold the bus meanwhile; only the release itself ends the wait.
+    FeatureReport answer = {};
+    do {
+        if (!GetStatus(answer)) {
+            return 1;
+        }
+    } while (answer[kBusStateByte] != kBusReleased);
+    return 1;
+}
