@@ -10,7 +10,7 @@ constexpr uint32_t kSectorSize = 32 * 1024;
 int ManualRead(HWND window);
 void EraseBlockZero();
 // Asks for a file and loads its first 32 KB into sector (0xFF after a short file).
-// Returns 1 when loaded, 0 when cancelled or the file could not be opened.
+// Returns 1 when loaded, 0 when cancelled or the file could not be opened or read.
 int LoadSectorFile(uint8_t* sector);
 int ProgramSector(int bank);
 int VerifySector(int bank);
