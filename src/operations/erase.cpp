@@ -34,6 +34,9 @@ void EraseSlot(int slot) {
 }  // namespace
 
 void EraseApplication(HWND window, int owner) {
+    // Free slots own nothing (owner -1): erasing "their application" would erase every free
+    // slot. Their buttons are disabled in Erase mode, but a command can still name one.
+    if (owner < 0 || owner >= kSlotCount) return;
     // A failed box (0) is no Yes either.
     if (MessageBoxA(window, kConfirmText, kConfirmCaption, kConfirmType) != IDYES) return;
 

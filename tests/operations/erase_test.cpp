@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue_scan.h"
 #include "operations/operation_checks.h"
 #include "support/app_fixture.h"
 #include "ui/flash_menu.h"
@@ -163,6 +164,19 @@ TEST_F(EraseTest, NoSendsNothingAndKeepsEraseMode) {
         EXPECT_EQ(FlashMenuMode, MenuMode::Erase);
     });
     EXPECT_EQ(Boxes().size(), 2u);
+    EXPECT_TRUE(SlotsAsLaid(0, 32));
+}
+
+// A command for a free slot's (disabled) button names no application: nothing is asked or sent.
+TEST_F(EraseTest, FreeSlotCommandErasesNothing) {
+    RunConnected([&](HWND) {
+        Click(IDC_ERASE);
+        const size_t mark = board.Log().size();
+        Command(SlotButtonIds[20]);
+        EXPECT_TRUE(traffic::Commands(board, mark).empty());
+        EXPECT_EQ(FlashMenuMode, MenuMode::Erase);
+    });
+    EXPECT_TRUE(Boxes().empty());
     EXPECT_TRUE(SlotsAsLaid(0, 32));
 }
 
