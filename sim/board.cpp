@@ -282,6 +282,11 @@ void Board::ClearViolations() {
     impl_->state.violations.clear();
 }
 
+void Board::SetHistoryKept(bool kept) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->state.historyKept = kept;
+}
+
 std::string Board::Transcript() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return detail::RenderTranscript(impl_->state.events);

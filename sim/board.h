@@ -168,6 +168,10 @@ class Board {
     //   -- unplugged / -- plugged
     // Input reports are left out: the monitor thread reads them at times of its own.
     std::string Transcript() const;
+    // While false, exchanges are left out of the log and the transcript (the exchange count,
+    // CountCommands and violations still count). Default true. For long benchmark runs, whose
+    // time and memory would otherwise be the history's.
+    void SetHistoryKept(bool kept);
     // Statistics
     // Command reports (not data reports) taken since construction or ClearLog().
     int CountCommands(uint8_t command) const;

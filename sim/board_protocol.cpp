@@ -35,11 +35,16 @@ std::string Hex4(unsigned value) {
 }
 
 void AddEvent(BoardState& state, EventKind kind, const std::string& text, size_t payload = 0) {
+    if (!state.historyKept) return;
     Event event;
     event.kind = kind;
     event.text = text;
     event.payload = payload;
     state.events.push_back(std::move(event));
+}
+
+void KeepEntry(BoardState& state, LogEntry&& entry) {
+    if (state.historyKept) state.log.push_back(std::move(entry));
 }
 
 // Ends a transfer that the host left unfinished. After a failed exchange that is what a host
@@ -312,7 +317,7 @@ bool HandleOutputReport(BoardState& state, const uint8_t* report, size_t length,
         FailExchange(state, entry, what, "rejected");
     }
     if (entry.failed) {
-        state.log.push_back(std::move(entry));
+        KeepEntry(state, std::move(entry));
         return false;
     }
 
@@ -334,7 +339,7 @@ bool HandleOutputReport(BoardState& state, const uint8_t* report, size_t length,
         AbandonTransfer(state, DescribeCommand(report));
         RunCommand(state, report, effects);
     }
-    state.log.push_back(std::move(entry));
+    KeepEntry(state, std::move(entry));
     return true;
 }
 
@@ -365,7 +370,7 @@ bool HandleFeatureFetch(BoardState& state, uint8_t* report, size_t length, uint6
         FailExchange(state, entry, what, "rejected");
     }
     if (entry.failed) {
-        state.log.push_back(std::move(entry));
+        KeepEntry(state, std::move(entry));
         return false;
     }
 
@@ -373,7 +378,7 @@ bool HandleFeatureFetch(BoardState& state, uint8_t* report, size_t length, uint6
     Answer(state, answer.data());
     std::copy(answer.begin(), answer.end(), report);
     entry.bytes.assign(answer.begin(), answer.end());
-    state.log.push_back(std::move(entry));
+    KeepEntry(state, std::move(entry));
     return true;
 }
 
@@ -384,7 +389,7 @@ InputResult HandleInputTake(BoardState& state, uint8_t* report, size_t length, u
     entry.timeMs = nowMs;
     if (!state.present) {
         entry.failed = true;
-        state.log.push_back(std::move(entry));
+        KeepEntry(state, std::move(entry));
         return InputResult::Gone;
     }
     if (state.inputQueue.empty()) {
@@ -402,7 +407,7 @@ InputResult HandleInputTake(BoardState& state, uint8_t* report, size_t length, u
     report[0] = 0;
     std::copy(payload.begin(), payload.end(), report + 1);
     entry.bytes.assign(report, report + kInputReportSize);
-    state.log.push_back(std::move(entry));
+    KeepEntry(state, std::move(entry));
     return InputResult::Report;
 }
 

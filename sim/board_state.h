@@ -64,7 +64,8 @@ struct BoardState {
 
     std::deque<std::array<uint8_t, 8>> inputQueue;
 
-    // History since construction or ClearLog().
+    // History since construction or ClearLog(); the log and the events only while historyKept.
+    bool historyKept = true;
     uint64_t exchanges = 0;
     std::vector<LogEntry> log;
     std::vector<Event> events;

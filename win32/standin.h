@@ -26,6 +26,11 @@ namespace standin {
 // are reported by OpenHandleCount() before the reset, not closed.
 void Reset();
 
+// While false, the HidD_* calls and the texts set are not recorded (HidCalls,
+// HidAttributeSizes and TextHistory stay as they were). Reset() turns it back on. For long
+// benchmark runs, whose time and memory would otherwise be the record's.
+void SetHistoryKept(bool kept);
+
 // ---------------------------------------------------------------- HID.DLL
 void SetHidLibraryLoadable(bool loadable);
 void RemoveHidEntryPoint(const std::string& name);  // e.g. "HidD_SetFeature"

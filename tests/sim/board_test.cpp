@@ -324,6 +324,26 @@ TEST(BoardLogTest, ClearLogRestartsCountsButKeepsTheFlash) {
     EXPECT_EQ(board.FlashByte(0), 0x00);
 }
 
+// Benchmarks run millions of reports: without history the board still counts them and still
+// sees breaches, but keeps no record that would grow with every report.
+TEST(BoardLogTest, WithoutHistoryCountsAndChecksButKeepsNoRecord) {
+    sim::Board board;
+    board.SetHistoryKept(false);
+    ASSERT_TRUE(Write(board, 0, 0, {0x00, 0x01}));
+    EXPECT_TRUE(Send(board, Command(0x77)));
+    EXPECT_TRUE(board.Log().empty());
+    EXPECT_EQ(board.Transcript(), "");
+    EXPECT_EQ(board.ExchangeCount(), 3u);
+    EXPECT_EQ(board.CountCommands(sim::kCmdWrite), 1);
+    EXPECT_EQ(board.FlashByte(1), 0x01);
+    EXPECT_EQ(board.Violations().size(), 1u);
+
+    board.SetHistoryKept(true);
+    EXPECT_TRUE(GetStatus(board).ok);
+    EXPECT_EQ(board.Log().size(), 2u);
+    EXPECT_EQ(board.Transcript(), "> GET_STATUS\n< status busy=0 bus=1\n");
+}
+
 TEST(BoardFlashAccessTest, DirectAccessOutsideTheFlashThrows) {
     sim::Board board;
     EXPECT_THROW(board.FlashByte(sim::kFlashSize), std::out_of_range);

@@ -87,6 +87,22 @@ TEST_F(HidLibraryTest, GivesTheHidClassGuidAndRecordsCalls) {
     FreeLibrary(hid);
 }
 
+TEST_F(HidLibraryTest, WithoutHistoryCallsGoUnrecordedUntilReset) {
+    standin::SetHistoryKept(false);
+    HMODULE hid = LoadLibraryA("HID.DLL");
+    GUID guid = {};
+    HidEntry<GetHidGuidProc>(hid, "HidD_GetHidGuid")(&guid);
+    EXPECT_NE(guid.Data1, 0u);
+    EXPECT_TRUE(standin::HidCalls().empty());
+    FreeLibrary(hid);
+
+    standin::Reset();
+    hid = LoadLibraryA("HID.DLL");
+    HidEntry<GetHidGuidProc>(hid, "HidD_GetHidGuid")(&guid);
+    EXPECT_EQ(standin::HidCalls(), (std::vector<std::string>{"HidD_GetHidGuid"}));
+    FreeLibrary(hid);
+}
+
 TEST_F(HidLibraryTest, ResetMakesHidLoadableWithEveryEntryPoint) {
     standin::SetHidLibraryLoadable(false);
     standin::RemoveHidEntryPoint("HidD_GetFeature");

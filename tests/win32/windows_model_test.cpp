@@ -57,6 +57,13 @@ TEST_F(WindowsModelTest, SettingTextOfAMissingControlChangesNothing) {
               (std::vector<std::string>{"Connected.", "KELM OK!"}));
 }
 
+TEST_F(WindowsModelTest, WithoutHistoryTextsChangeButGoUnrecorded) {
+    standin::SetHistoryKept(false);
+    EXPECT_TRUE(SetWindowTextA(Item(kStatus), "Done!"));
+    EXPECT_EQ(standin::Text(dialog, kStatus), "Done!");
+    EXPECT_TRUE(standin::TextHistory(dialog, kStatus).empty());
+}
+
 TEST_F(WindowsModelTest, GetWindowTextCopiesAtMostSizeMinusOneAndAZero) {
     struct Case {
         int size;

@@ -59,6 +59,7 @@ bool IsHidName(LPCSTR name) {
 }
 
 void Record(const char* name) {
+    if (!HistoryKept()) return;
     std::lock_guard<std::mutex> lock(KernelMutex());
     Library().calls.push_back(name);
 }
@@ -71,7 +72,7 @@ void NTAPI GetHidGuidEntry(LPGUID hidGuid) {
 }
 
 BOOLEAN NTAPI GetAttributesEntry(HANDLE device, PHIDD_ATTRIBUTES attributes) {
-    {
+    if (HistoryKept()) {
         std::lock_guard<std::mutex> lock(KernelMutex());
         Library().calls.push_back("HidD_GetAttributes");
         if (attributes != nullptr) {

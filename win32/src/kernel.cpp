@@ -1,6 +1,7 @@
 // Errors per thread, the handle table, CloseHandle, and the reset of the whole stand-in.
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 
 #include "win32/src/kernel_objects.h"
@@ -10,6 +11,9 @@ namespace standin {
 namespace detail {
 
 namespace {
+
+// Written by the test's thread (SetHistoryKept, Reset), read by any.
+std::atomic<bool> historyKept{true};
 
 // Windows keeps the last error per thread.
 thread_local DWORD lastError = ERROR_SUCCESS;
@@ -37,6 +41,8 @@ HINSTANCE DefaultInstance() { return reinterpret_cast<HINSTANCE>(&defaultInstanc
 bool CountsAsKernelHandle(ObjectKind kind) { return kind != ObjectKind::DeviceInfoSet; }
 
 }  // namespace
+
+bool HistoryKept() { return historyKept; }
 
 std::mutex& KernelMutex() {
     static std::mutex* mutex = new std::mutex();
@@ -107,7 +113,10 @@ void Reset() {
     }
     detail::ResetClock();
     detail::ResetUser();
+    detail::historyKept = true;
 }
+
+void SetHistoryKept(bool kept) { detail::historyKept = kept; }
 
 int OpenHandleCount() {
     std::lock_guard<std::mutex> lock(detail::KernelMutex());

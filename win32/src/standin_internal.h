@@ -11,6 +11,9 @@ namespace detail {
 // kernel half, without holding any lock of the kernel half.
 void ResetUser();
 
+// Whether HidD_* calls and texts set are recorded (SetHistoryKept); any thread.
+bool HistoryKept();
+
 // The module that GetModuleHandleA(NULL) answers. By default a fixed instance of its own; the
 // window half may make it the module whose resources a test registered, as on Windows the
 // program's own module is the one that holds its dialogs. Reset() restores the default.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "win32/src/standin_internal.h"
 #include "win32/src/user_internal.h"
 
 namespace standin {
@@ -104,7 +105,7 @@ bool IsShown(const Window* window) { return (window->style & WS_VISIBLE) != 0; }
 
 void SetText(Window* window, const std::string& text) {
     window->text = text;
-    window->textHistory.push_back(text);
+    if (HistoryKept()) window->textHistory.push_back(text);
 }
 
 bool HoldsCheck(const Window* window) {
