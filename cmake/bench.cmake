@@ -1,0 +1,14 @@
+# The benchmarks: the program's routines against the stand-in and the simulated board, timed
+# with Google Benchmark (Debian: libbenchmark-dev). Figures from a Debug or sanitized build say
+# nothing about the program, so such a build is warned about.
+find_package(benchmark REQUIRED)
+
+if(KELM_SANITIZE OR NOT CMAKE_BUILD_TYPE STREQUAL "Release")
+    message(WARNING "kelm_bench in a ${CMAKE_BUILD_TYPE} build with sanitizers "
+        "'${KELM_SANITIZE}': its figures are not the program's; use the preset bench")
+endif()
+
+file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+add_executable(kelm_bench ${BENCH_SOURCES})
+target_include_directories(kelm_bench PRIVATE ${CMAKE_SOURCE_DIR}/bench ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(kelm_bench PRIVATE kelm_core sim_board benchmark::benchmark)
