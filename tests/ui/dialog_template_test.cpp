@@ -150,7 +150,7 @@ INT_PTR CALLBACK InertDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     return FALSE;
 }
 
-class DialogTemplateTest : public ::testing::Test {
+class MainDialogTemplateTest : public ::testing::Test {
   protected:
     void SetUp() override {
         standin::Reset();
@@ -193,7 +193,7 @@ std::string Describe(const ExpectedControl& c, size_t row) {
            "\"";
 }
 
-TEST_F(DialogTemplateTest, DialogIsAnExtendedFixedFramePopupWithTheSmallFont) {
+TEST_F(MainDialogTemplateTest, DialogIsAnExtendedFixedFramePopupWithTheSmallFont) {
     Snapshot shot = Run({});
     EXPECT_TRUE(shot.info.extended);
     EXPECT_EQ(shot.info.style, static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU |
@@ -213,7 +213,7 @@ TEST_F(DialogTemplateTest, DialogIsAnExtendedFixedFramePopupWithTheSmallFont) {
     EXPECT_FALSE(shot.info.font.italic);
 }
 
-TEST_F(DialogTemplateTest, EveryControlMatchesTheLayoutInTemplateOrder) {
+TEST_F(MainDialogTemplateTest, EveryControlMatchesTheLayoutInTemplateOrder) {
     const std::vector<ExpectedControl> layout = ExpectedLayout();
     Snapshot shot = Run({});
     ASSERT_EQ(shot.controls.size(), 60u);
@@ -239,7 +239,7 @@ TEST_F(DialogTemplateTest, EveryControlMatchesTheLayoutInTemplateOrder) {
 }
 
 // The same controls seen through the per-identifier calls the program's tests use.
-TEST_F(DialogTemplateTest, IdentifiedControlsAnswerTheInspectionCalls) {
+TEST_F(MainDialogTemplateTest, IdentifiedControlsAnswerTheInspectionCalls) {
     std::vector<ExpectedControl> layout;
     for (const ExpectedControl& c : ExpectedLayout()) {
         if (c.id != -1) layout.push_back(c);
@@ -264,7 +264,7 @@ TEST_F(DialogTemplateTest, IdentifiedControlsAnswerTheInspectionCalls) {
     }
 }
 
-TEST_F(DialogTemplateTest, TabOrderIsTemplateOrder) {
+TEST_F(MainDialogTemplateTest, TabOrderIsTemplateOrder) {
     Snapshot shot = Run({});
     std::vector<int> want;
     for (const ExpectedControl& c : ExpectedLayout()) want.push_back(c.id);
@@ -273,7 +273,7 @@ TEST_F(DialogTemplateTest, TabOrderIsTemplateOrder) {
 
 // The program finds slot buttons only through SlotButtonIds: the template must hold exactly
 // those buttons on the grid, slot n's button at slot n's place.
-TEST_F(DialogTemplateTest, SlotButtonIdsNameTheGridButtonsInSlotOrder) {
+TEST_F(MainDialogTemplateTest, SlotButtonIdsNameTheGridButtonsInSlotOrder) {
     std::vector<int> ids(std::begin(SlotButtonIds), std::end(SlotButtonIds));
     Snapshot shot = Run(ids);
     ASSERT_EQ(shot.present, ids);
@@ -289,14 +289,14 @@ TEST_F(DialogTemplateTest, SlotButtonIdsNameTheGridButtonsInSlotOrder) {
 
 // Identifiers the program addresses that the window does not have: setting their text,
 // enabling or checking them must reach nothing. 1026 and 1030-1032 lie between slot buttons.
-TEST_F(DialogTemplateTest, IdentifiersOutsideTheWindowAreAbsent) {
+TEST_F(MainDialogTemplateTest, IdentifiersOutsideTheWindowAreAbsent) {
     const std::vector<int> absent = {1000, 1002, 1006, 1007, 1014, 1015, 1017,    1020,
                                      1021, 1026, 1030, 1031, 1032, IDOK, IDCANCEL};
     Snapshot shot = Run(absent);
     EXPECT_TRUE(shot.present.empty());
 }
 
-TEST_F(DialogTemplateTest, OnlyTheThreeDecorationsShareTheStaticIdentifier) {
+TEST_F(MainDialogTemplateTest, OnlyTheThreeDecorationsShareTheStaticIdentifier) {
     Snapshot shot = Run({});
     std::set<int> seen;
     int unnamed = 0;
