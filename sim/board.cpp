@@ -54,6 +54,11 @@ uint8_t Board::FlashByte(size_t address) const {
     return impl_->state.flash.at(address);
 }
 
+void Board::ViewFlash(const std::function<void(const uint8_t* flash, size_t size)>& look) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    look(impl_->state.flash.data(), impl_->state.flash.size());
+}
+
 // ---------------------------------------------------------------- behaviour
 
 void Board::SetEraseBusyPolls(int polls) {
@@ -186,6 +191,11 @@ void Board::InjectFault(uint64_t exchange, Fault fault) {
 void Board::ClearFaults() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->state.faults.clear();
+}
+
+void Board::SetSeededFaults(const SeededFaults& faults) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    detail::StartFaultLayer(impl_->state.faultLayer, faults);
 }
 
 uint64_t Board::ExchangeCount() const {

@@ -82,6 +82,16 @@ enum class Fault {
 
 enum class InputResult { Report, Empty, Gone };
 
+// Faults drawn from a seed (sim/fault_layer.h): a flaky board whose every run can be repeated.
+// Chances are in thousandths, per answer or report; the layer keeps every status poll finite.
+struct SeededFaults {
+    uint64_t seed = 0;       // 0: off
+    int flippedAnswer = 10;  // a feature answer with 1 to 3 bits flipped in bytes 1-64
+    int oddStatus = 40;      // a status answer starts a run of odd busy and busState values
+    int slowHandover = 200;  // a bus hand-over takes 1 to 3 more polls
+    int droppedData = 10;    // a data report accepted but not programmed
+};
+
 class Board {
   public:
     Board();  // plugged in, flash erased, bus released, idle
@@ -91,6 +101,8 @@ class Board {
     void SetFlash(size_t address, const std::vector<uint8_t>& bytes);  // direct, no NOR rules
     void FillFlash(uint8_t value);
     uint8_t FlashByte(size_t address) const;
+    // Calls look with the whole flash under the board's lock: a look at 2 MB without a copy.
+    void ViewFlash(const std::function<void(const uint8_t* flash, size_t size)>& look) const;
 
     // ---- behaviour
     // Status answers after a CMD_ERASE report busy for this many polls (default 0).
@@ -125,6 +137,9 @@ class Board {
     // the answer: the next fetch gets it.
     void InjectFault(uint64_t exchange, Fault fault);
     void ClearFaults();
+    // Starts the seeded faults afresh (also across ClearLog and Plug, until set again). What the
+    // layer did shows in the transcript as "-- seeded: ..." lines.
+    void SetSeededFaults(const SeededFaults& faults);
     uint64_t ExchangeCount() const;  // Out + Feature exchanges since construction or ClearLog()
 
     // ---- input reports (8 bytes behind report ID 0)

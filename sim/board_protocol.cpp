@@ -145,7 +145,7 @@ void Bus(BoardState& state, const uint8_t* report) {
     }
     state.busChanging = true;
     state.busTarget = mode == kBusRequest ? kBusGranted : kBusReleased;
-    state.handoverLeft = state.busHandoverPolls;
+    state.handoverLeft = state.busHandoverPolls + ExtraHandoverPolls(state.faultLayer);
 }
 
 uint8_t NextBusAnswer(BoardState& state) {
@@ -208,7 +208,11 @@ bool IsKnownCommand(uint8_t command) {
 
 void ProgramData(BoardState& state, const uint8_t* report, Effects& effects) {
     const size_t count = std::min(state.transferLeft, kPayloadSize);
-    const size_t landed = NorProgram(state.flash, state.transferAddress, report + kDataByte, count);
+    // A flaky board may take the report and program nothing; the host cannot tell.
+    const bool dropped = DropData(state.faultLayer);
+    const size_t landed =
+        dropped ? 0 : NorProgram(state.flash, state.transferAddress, report + kDataByte, count);
+    if (dropped) AddEvent(state, EventKind::Marker, "seeded: data dropped");
     if (landed > 0) {
         effects.flashChanges.emplace_back(state.transferAddress, landed);
     }
@@ -376,6 +380,9 @@ bool HandleFeatureFetch(BoardState& state, uint8_t* report, size_t length, uint6
 
     std::array<uint8_t, kReportSize> answer{};
     Answer(state, answer.data());
+    const std::string perturbed =
+        PerturbAnswer(state.faultLayer, answer, answer[kCommandByte] == kCmdGetStatus);
+    if (!perturbed.empty()) AddEvent(state, EventKind::Marker, "seeded: " + perturbed);
     std::copy(answer.begin(), answer.end(), report);
     entry.bytes.assign(answer.begin(), answer.end());
     KeepEntry(state, std::move(entry));

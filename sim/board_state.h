@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/board.h"
+#include "sim/fault_layer.h"
 
 namespace sim::detail {
 
@@ -61,6 +62,7 @@ struct BoardState {
     bool busHeldByOther = false;
     std::deque<uint8_t> scriptedBusStates;
     std::map<uint64_t, std::vector<Fault>> faults;
+    FaultLayer faultLayer;
 
     std::deque<std::array<uint8_t, 8>> inputQueue;
 
