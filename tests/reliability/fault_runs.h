@@ -42,6 +42,7 @@ constexpr int kAppSlot = 2;  // the application backed up and erased: slots 2-3
 constexpr int kAppSlots = 2;
 constexpr int kClickedSlot = 3;  // its second slot: the operation acts from its owner
 constexpr int kMonitorWaitMs = 5000;
+constexpr int kCommandCodes = 9;  // command codes 0-8
 
 constexpr char kDisconnected[] = "kelm has been disconnected.";
 constexpr char kMonitorOpenFailed[] = "CreateFile failed (Error ";
@@ -194,6 +195,10 @@ struct World {
     std::vector<uint8_t> file;
     uint64_t firstExchange = 0;  // the exchange count when the operation began
     std::vector<sim::LogEntry> log;
+    MenuMode modeBefore = MenuMode::Idle;  // the mode when the operation's button was clicked
+    bool acted = false;                    // the operation's button was enabled and clicked
+    std::vector<std::string> statusTexts;  // every status line text from the operation on
+    int commands[kCommandCodes] = {};      // command reports of the operation, by code
 
     std::vector<std::string> ErrorTexts() const {
         std::vector<std::string> texts;
@@ -305,7 +310,10 @@ class FaultRunTest : public AppTest {
                 Click(IDC_READ);
                 break;
             case Op::Erase:
-                AnswerBoxes({IDYES});
+                // Yes to the question; OK to anything else (the question may never come).
+                standin::SetMessageBoxHandler([](const standin::MessageBoxRecord& box) {
+                    return (box.type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+                });
                 Click(IDC_ERASE);
                 break;
             case Op::Program:
@@ -321,34 +329,33 @@ class FaultRunTest : public AppTest {
     }
 
     // The click that sends the operation's reports.
-    void Act(Op op) {
+    // The click that sends the operation's reports; false when its button was not enabled.
+    bool Act(Op op) {
         switch (op) {
             case Op::Connect:
-                Click(IDC_CONNECT);
-                break;
+                return Click(IDC_CONNECT);
             case Op::Write:
-                ClickSlot(kWriteStart);
-                break;
+                return ClickSlot(kWriteStart);
             case Op::Backup:
             case Op::Erase:
-                ClickSlot(kClickedSlot);
-                break;
+                return ClickSlot(kClickedSlot);
             case Op::Program:
                 Command(IDC_PROGRAM);
-                break;
+                return true;
             case Op::Verify:
                 Command(IDC_VERIFY);
-                break;
+                return true;
             case Op::BlankCheck:
                 Command(IDC_BLANK_CHECK);
-                break;
+                return true;
             case Op::Upload:
                 Command(IDC_UPLOAD);
-                break;
+                return true;
             case Op::EraseBlock0:
                 Command(IDC_PANEL_ERASE);
-                break;
+                return true;
         }
+        return false;
     }
 
     // A whole program run: connect (unless the operation is the connect), the operation with
@@ -371,13 +378,26 @@ class FaultRunTest : public AppTest {
             }
             Setup(op);
             world.enabledBefore = EnabledSlots();
+            world.modeBefore = FlashMenuMode;
             std::copy(SlotMap, SlotMap + kSlotCount, world.mapBefore);
             world.firstExchange = board.ExchangeCount();
+            const size_t statusBefore = standin::TextHistory(dialog, IDC_STATUS).size();
+            int commandsBefore[kCommandCodes];
+            for (int code = 0; code < kCommandCodes; ++code) {
+                commandsBefore[code] = board.CountCommands(static_cast<uint8_t>(code));
+            }
             if (inject) inject(world.firstExchange);
-            Act(op);
+            world.acted = Act(op);
             if (!board.IsPresent() && !standin::DialogEnded()) {
                 EXPECT_TRUE(standin::WaitForMessage(MSG_MONITOR_FAILED, kMonitorWaitMs))
                     << "the monitor never reported the unplugged board";
+            }
+            const std::vector<std::string> history = standin::TextHistory(dialog, IDC_STATUS);
+            world.statusTexts.assign(history.begin() + static_cast<long>(statusBefore),
+                                     history.end());
+            for (int code = 0; code < kCommandCodes; ++code) {
+                world.commands[code] =
+                    board.CountCommands(static_cast<uint8_t>(code)) - commandsBefore[code];
             }
             world.ended = standin::DialogEnded();
             world.connected = IsConnected();
@@ -388,6 +408,7 @@ class FaultRunTest : public AppTest {
             world.enabledSlots = EnabledSlots();
             world.checkedSlots = CheckedSlots();
             std::copy(SlotMap, SlotMap + kSlotCount, world.mapAfter);
+            if (disconnectAfter && IsConnected() && !standin::DialogEnded()) Click(IDC_CONNECT);
         });
         world.boxes = Boxes();
         for (const auto& record : FileDialogs()) world.saveDialogs += record.save ? 1 : 0;
@@ -401,12 +422,17 @@ class FaultRunTest : public AppTest {
         world.fileExists = ReadWholeFile(OutputPath(), world.file);
     }
 
+    // Set by a test whose runs end with the user disconnecting (after the state is taken).
+    bool disconnectAfter = false;
+
     // The image's path is its name in the slot header: the same in every run of the process,
     // so that runs can be compared byte for byte.
-    static std::string ImagePath() {
+    static std::string ProcessImagePath() {
         static const ProcessFolder kFolder;
         return kFolder.path + "/image.dol";
     }
+    std::string imagePath = ProcessImagePath();
+    std::string ImagePath() const { return imagePath; }
     std::string SectorPath() const { return TempPath("sector.bin"); }
     std::string OutputPath() const { return TempPath("saved.gcb"); }
 
