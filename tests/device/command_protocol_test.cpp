@@ -19,245 +19,168 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Texts = std::vector<std::string>;
 
-// A 65-byte report, zero but for the bytes named.
-Bytes Report(const std::map<size_t, uint8_t>& bytes) {
-    Bytes report(kReportSize, 0);
-    for (const auto& [at, value] : bytes) {
-        report[at] = value;
-    }
-    return report;
-}
-
-std::vector<Bytes> OutReports(const sim::Board& board) {
-    std::vector<Bytes> reports;
-    for (const sim::LogEntry& entry : board.Log()) {
-        if (entry.direction == sim::Direction::Out && !entry.failed) {
-            reports.push_back(entry.bytes);
-        }
-    }
-    return reports;
-}
+constexpr char kSendStatus[] = "Error sending CMD_STATUS response.";
+constexpr char kReadStatus[] = "Error reading CMD_GET_STATUS response.";
+constexpr char kBusBusy[] = "Bus busy. Please try again later";
+constexpr char kResetFailed[] = "Error sending CMD_RESET command.";
 
 int StatusQuery() {
     FeatureReport answer = {};
     return GetStatus(answer);
 }
 
-using CommandProtocolTest = BoardTest;
-
-struct CommandLayout {
-    const char* name;
-    std::function<int()> run;
-    std::map<size_t, uint8_t> bytes;
+class CommandProtocolTest : public BoardTest {
+  protected:
+    // Each case of a table starts from an idle board with an empty log and no boxes.
+    void Fresh() {
+        board.ClearLog();
+        board.ClearFaults();
+        board.ScriptBusStates({});
+        board.SetEraseBusyPolls(0);
+        standin::ClearMessageBoxes();
+    }
 };
 
-class CommandLayoutTest : public BoardTest, public ::testing::WithParamInterface<CommandLayout> {};
-
-TEST_P(CommandLayoutTest, CommandReportIsZeroButForItsFields) {
+TEST_F(CommandProtocolTest, CommandReportIsZeroButForItsFields) {
     allowViolations = true;  // bank 44 of EraseBank(300) is past the flash
-    EXPECT_EQ(GetParam().run(), 1);
+    const struct {
+        std::function<int()> run;
+        std::map<size_t, uint8_t> bytes;
+    } cases[] = {
+        {StatusQuery, {{1, 5}}},
+        {[] { return EraseBank(7); }, {{1, 2}, {2, 7}}},
+        {[] { return EraseBank(300); }, {{1, 2}, {2, 44}}},  // only the low byte goes out
+        {GetBus, {{1, 8}, {3, 1}}},
+        {ReleaseBus, {{1, 8}}},
+        {ResetBoard, {{1, 1}}},  // last: the board is gone after it
+    };
+    for (const auto& c : cases) {
+        Fresh();
+        Bytes expected(kReportSize, 0);
+        for (const auto& [at, value] : c.bytes) expected[at] = value;
+        SCOPED_TRACE(::testing::Message()
+                     << "command " << int(expected[1]) << " " << int(expected[2]));
 
-    std::vector<Bytes> reports = OutReports(board);
-    ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(reports[0], Report(GetParam().bytes));
+        EXPECT_EQ(c.run(), 1);
+
+        ASSERT_FALSE(board.Log().empty());
+        EXPECT_EQ(board.Log()[0].bytes, expected);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Commands, CommandLayoutTest,
-    ::testing::Values(CommandLayout{"GetStatus", StatusQuery, {{1, 5}}},
-                      CommandLayout{"ResetBoard", ResetBoard, {{1, 1}}},
-                      CommandLayout{"EraseBank7", [] { return EraseBank(7); }, {{1, 2}, {2, 7}}},
-                      // Only the low byte of the bank number goes out.
-                      CommandLayout{
-                          "EraseBank300", [] { return EraseBank(300); }, {{1, 2}, {2, 44}}},
-                      CommandLayout{"GetBus", GetBus, {{1, 8}, {3, 1}}},
-                      CommandLayout{"ReleaseBus", ReleaseBus, {{1, 8}}}),
-    [](const ::testing::TestParamInfo<CommandLayout>& info) { return info.param.name; });
-
-TEST_F(CommandProtocolTest, GetStatusHandsTheAnswerToTheCaller) {
+TEST_F(CommandProtocolTest, GetStatusHandsOverTheAnswerOrReportsTheFailure) {
     board.ScriptBusStates({3});
     FeatureReport answer;
     answer.fill(0xAA);
-
     EXPECT_EQ(GetStatus(answer), 1);
-
     EXPECT_EQ(answer[kReportIdByte], 0);
     EXPECT_EQ(answer[kBusyByte], 0);
     EXPECT_EQ(answer[kBusStateByte], 3);
     EXPECT_TRUE(BoxTexts().empty());
-}
 
-TEST_F(CommandProtocolTest, GetStatusReportsEachFailureAndKeepsTheBufferOnAFailedSend) {
-    board.InjectFault(0, sim::Fault::FailWrite);
-    board.InjectFault(2, sim::Fault::RefuseFeature);
-    FeatureReport answer;
+    // A failed send leaves the caller's buffer as it was.
+    board.InjectFault(2, sim::Fault::FailWrite);
+    board.InjectFault(4, sim::Fault::RefuseFeature);
     answer.fill(0xAA);
     const FeatureReport untouched = answer;
-
     EXPECT_EQ(GetStatus(answer), 0);
     EXPECT_EQ(answer, untouched);
     EXPECT_EQ(GetStatus(answer), 0);
-    EXPECT_EQ(BoxTexts(), (Texts{"Error sending CMD_STATUS response.",
-                                 "Error reading CMD_GET_STATUS response."}));
+    EXPECT_EQ(BoxTexts(), (Texts{kSendStatus, kReadStatus}));
 }
 
-struct SendFailure {
-    const char* name;
-    std::function<int()> run;
-    const char* message;
-};
+int EraseOne() { return EraseBank(1); }
 
-class SendFailureTest : public BoardTest, public ::testing::WithParamInterface<SendFailure> {};
-
-TEST_P(SendFailureTest, ReportsItsOwnMessageAndQueriesNothing) {
-    board.InjectFault(0, sim::Fault::FailWrite);
-
-    EXPECT_EQ(GetParam().run(), 0);
-
-    EXPECT_EQ(BoxTexts(), Texts{GetParam().message});
-    EXPECT_EQ(board.ExchangeCount(), 1u);
-    EXPECT_TRUE(IsConnected());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Commands, SendFailureTest,
-    ::testing::Values(SendFailure{"GetStatus", StatusQuery, "Error sending CMD_STATUS response."},
-                      SendFailure{"EraseBank", [] { return EraseBank(3); },
-                                  "Error sending CMD_ERASE command."},
-                      SendFailure{"GetBus", GetBus, "Error sending GetBus command."},
-                      SendFailure{"ReleaseBus", ReleaseBus, "Error sending ReleaseBus command."}),
-    [](const ::testing::TestParamInfo<SendFailure>& info) { return info.param.name; });
-
-struct BusPoll {
-    const char* name;
-    std::function<int()> run;
-    std::vector<uint8_t> states;  // busState answered by the successive status queries
-    int result;
-    int queries;
-    Texts boxes;
-};
-
-class BusPollTest : public BoardTest, public ::testing::WithParamInterface<BusPoll> {};
-
-TEST_P(BusPollTest, QueriesUntilTheHandOverEnds) {
-    board.ScriptBusStates(GetParam().states);
-
-    EXPECT_EQ(GetParam().run(), GetParam().result);
-
-    EXPECT_EQ(board.CountCommands(CMD_GET_STATUS), GetParam().queries);
-    EXPECT_EQ(board.CountCommands(CMD_BUS), 1);
-    EXPECT_EQ(BoxTexts(), GetParam().boxes);
-}
-
-const Texts kBusBusy = {"Bus busy. Please try again later"};
-
-INSTANTIATE_TEST_SUITE_P(
-    Polls, BusPollTest,
-    ::testing::Values(
-        BusPoll{"GetBusGrantedAtOnce", GetBus, {0}, 1, 1, {}},
-        BusPoll{"GetBusAfterReleased", GetBus, {1, 1, 0}, 1, 3, {}},
-        BusPoll{"GetBusBusyAtOnce", GetBus, {3}, 0, 1, kBusBusy},
-        BusPoll{"GetBusBusyBitAmongOthers", GetBus, {1, 4, 0xFE}, 0, 3, kBusBusy},
-        BusPoll{"ReleaseBusAtOnce", ReleaseBus, {1}, 1, 1, {}},
+// Exchanges: 0 the command, then per status query its command and its answer. A failure ends
+// a poll with one box and result 1; a poll that went on would make more exchanges, since the
+// board stays. A failed send of the command itself queries nothing and yields 0.
+TEST_F(CommandProtocolTest, PollsQueryUntilTheAnswerIsFinalOrAQueryFails) {
+    const std::vector<uint8_t> inProgress(1000, sim::kBusInProgress),
+        granted(1000, sim::kBusGranted);
+    const struct {
+        const char* name;
+        std::function<int()> run;
+        std::vector<uint8_t> busStates;  // answered by the successive status queries
+        int eraseBusy;                   // polls that the erase answers busy
+        int failAt;  // this exchange fails: a report is refused where one goes out, else a fetch
+        int result;
+        uint64_t exchanges;
+        Texts boxes;
+    } cases[] = {
+        {"status, send", StatusQuery, {}, 0, 0, 0, 1, {kSendStatus}},
+        {"erase, send", EraseOne, {}, 0, 0, 0, 1, {"Error sending CMD_ERASE command."}},
+        {"GetBus, send", GetBus, {}, 0, 0, 0, 1, {"Error sending GetBus command."}},
+        {"ReleaseBus, send", ReleaseBus, {}, 0, 0, 0, 1, {"Error sending ReleaseBus command."}},
+        {"erase idle at once", EraseOne, {}, 0, -1, 1, 3, {}},
+        {"erase busy for 4 polls", EraseOne, {}, 4, -1, 1, 11, {}},
+        {"erase, first query fails", EraseOne, {}, 1000, 1, 1, 2, {kSendStatus}},
+        {"erase, later answer refused", EraseOne, {}, 1000, 6, 1, 7, {kReadStatus}},
+        {"GetBus granted at once", GetBus, {0}, 0, -1, 1, 3, {}},
+        {"GetBus after released", GetBus, {1, 1, 0}, 0, -1, 1, 7, {}},
+        {"GetBus busy at once", GetBus, {3}, 0, -1, 0, 3, {kBusBusy}},
+        {"GetBus busy bit among others", GetBus, {1, 4, 0xFE}, 0, -1, 0, 7, {kBusBusy}},
+        {"GetBus, first answer refused", GetBus, inProgress, 0, 2, 1, 3, {kReadStatus}},
+        {"GetBus, later query fails", GetBus, inProgress, 0, 5, 1, 6, {kSendStatus}},
+        {"ReleaseBus at once", ReleaseBus, {1}, 0, -1, 1, 3, {}},
         // The release waits out the other side's busy bit.
-        BusPoll{"ReleaseBusRidesOverGrantedAndBusy", ReleaseBus, {0, 2, 0, 3, 1}, 1, 5, {}}),
-    [](const ::testing::TestParamInfo<BusPoll>& info) { return info.param.name; });
+        {"ReleaseBus over granted, busy", ReleaseBus, {0, 2, 0, 3, 1}, 0, -1, 1, 11, {}},
+        {"ReleaseBus, first query fails", ReleaseBus, granted, 0, 1, 1, 2, {kSendStatus}},
+        {"ReleaseBus, later answer refused", ReleaseBus, granted, 0, 8, 1, 9, {kReadStatus}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fresh();
+        board.ScriptBusStates(c.busStates);
+        board.SetEraseBusyPolls(c.eraseBusy);
+        if (c.failAt >= 0) {
+            const bool goesOut = c.failAt == 0 || c.failAt % 2 == 1;
+            board.InjectFault(c.failAt,
+                              goesOut ? sim::Fault::FailWrite : sim::Fault::RefuseFeature);
+        }
 
-TEST_F(CommandProtocolTest, EraseBankPollsUntilTheBoardIsIdle) {
-    for (int busyPolls : {0, 1, 4}) {
-        board.ClearLog();
-        board.SetEraseBusyPolls(busyPolls);
-        EXPECT_EQ(EraseBank(5), 1);
-        EXPECT_EQ(board.CountCommands(CMD_GET_STATUS), busyPolls + 1) << busyPolls;
+        EXPECT_EQ(c.run(), c.result);
+
+        EXPECT_EQ(board.ExchangeCount(), c.exchanges);
+        EXPECT_EQ(BoxTexts(), c.boxes);
+        EXPECT_TRUE(IsConnected());
     }
-    EXPECT_TRUE(BoxTexts().empty());
 }
 
-struct FailingQuery {
-    const char* name;
-    std::function<void(sim::Board&)> arrange;
-    std::function<int()> run;
-    uint64_t exchange;
-    sim::Fault fault;
-    const char* message;
-};
+// The channel is given up before the box of a failed send, and closed whether or not the
+// command went out or there was a channel at all.
+TEST_F(CommandProtocolTest, ResetBoardSendsAfterTwoSecondsAndGivesUpTheChannel) {
+    const struct {
+        bool connected, sendFails;
+    } cases[] = {{true, false}, {true, true}, {false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.connected ? (c.sendFails ? "send fails" : "sent") : "not connected");
+        board.Plug();  // after the reset of the case before
+        Fresh();
+        ASSERT_TRUE(IsConnected() || OpenBoard() == 1);
+        if (!c.connected) CloseCommandChannel();
+        if (c.sendFails) board.InjectFault(0, sim::Fault::FailWrite);
+        bool connectedDuringBox = false;
+        int handlesDuringBox = 0;
+        standin::SetMessageBoxHandler([&](const standin::MessageBoxRecord&) {
+            connectedDuringBox = IsConnected();
+            handlesDuringBox = standin::OpenHandleCount();
+            return IDOK;
+        });
+        const uint64_t start = standin::NowMs();
+        const bool sent = c.connected && !c.sendFails;
 
-class FailingQueryTest : public BoardTest, public ::testing::WithParamInterface<FailingQuery> {};
+        EXPECT_EQ(ResetBoard(), sent ? 1 : 0);
 
-// Exchanges: 0 the command, then per status query its command and its answer.
-TEST_P(FailingQueryTest, EndsThePollWithOneBoxAndResultOne) {
-    GetParam().arrange(board);
-    board.InjectFault(GetParam().exchange, GetParam().fault);
-
-    EXPECT_EQ(GetParam().run(), 1);
-
-    EXPECT_EQ(BoxTexts(), Texts{GetParam().message});
-    EXPECT_EQ(board.ExchangeCount(), GetParam().exchange + 1);
-}
-
-const char kSendStatus[] = "Error sending CMD_STATUS response.";
-const char kReadStatus[] = "Error reading CMD_GET_STATUS response.";
-void EraseStaysBusy(sim::Board& b) { b.SetEraseBusyPolls(1000); }
-void BusStaysInProgress(sim::Board& b) { b.ScriptBusStates(std::vector<uint8_t>(1000, 4)); }
-void BusStaysGranted(sim::Board& b) { b.ScriptBusStates(std::vector<uint8_t>(1000, 0)); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Polls, FailingQueryTest,
-    ::testing::Values(FailingQuery{"EraseFirstQueryUnplugged", EraseStaysBusy,
-                                   [] { return EraseBank(1); }, 1, sim::Fault::Unplug, kSendStatus},
-                      FailingQuery{"EraseLaterAnswerRefused", EraseStaysBusy,
-                                   [] { return EraseBank(1); }, 6, sim::Fault::RefuseFeature,
-                                   kReadStatus},
-                      FailingQuery{"GetBusFirstAnswerRefused", BusStaysInProgress, GetBus, 2,
-                                   sim::Fault::RefuseFeature, kReadStatus},
-                      FailingQuery{"GetBusLaterQueryUnplugged", BusStaysInProgress, GetBus, 5,
-                                   sim::Fault::Unplug, kSendStatus},
-                      FailingQuery{"ReleaseBusFirstQueryUnplugged", BusStaysGranted, ReleaseBus, 1,
-                                   sim::Fault::Unplug, kSendStatus},
-                      FailingQuery{"ReleaseBusLaterAnswerRefused", BusStaysGranted, ReleaseBus, 8,
-                                   sim::Fault::RefuseFeature, kReadStatus}),
-    [](const ::testing::TestParamInfo<FailingQuery>& info) { return info.param.name; });
-
-TEST_F(CommandProtocolTest, ResetBoardWaitsTwoSecondsThenResetsAndGivesUpTheChannel) {
-    uint64_t start = standin::NowMs();
-
-    EXPECT_EQ(ResetBoard(), 1);
-
-    EXPECT_FALSE(IsConnected());
-    EXPECT_EQ(standin::OpenHandleCount(), 0);
-    EXPECT_EQ(standin::SleepCalls(), std::vector<DWORD>{2000});
-    std::vector<sim::LogEntry> log = board.Log();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_GE(log[0].timeMs, start + 2000);
-    EXPECT_FALSE(board.IsPresent());
-    EXPECT_TRUE(BoxTexts().empty());
-}
-
-TEST_F(CommandProtocolTest, ResetBoardClosesTheHandleEvenWhenTheWriteFails) {
-    board.InjectFault(0, sim::Fault::FailWrite);
-    bool connectedDuringBox = true;
-    int handlesDuringBox = -1;
-    standin::SetMessageBoxHandler([&](const standin::MessageBoxRecord&) {
-        connectedDuringBox = IsConnected();
-        handlesDuringBox = standin::OpenHandleCount();
-        return IDOK;
-    });
-
-    EXPECT_EQ(ResetBoard(), 0);
-
-    EXPECT_EQ(BoxTexts(), Texts{"Error sending CMD_RESET command."});
-    EXPECT_FALSE(connectedDuringBox);
-    EXPECT_EQ(handlesDuringBox, 0);
-    EXPECT_FALSE(IsConnected());
-}
-
-TEST_F(CommandProtocolTest, ResetBoardWhenNotConnectedSendsNothing) {
-    CloseCommandChannel();
-
-    EXPECT_EQ(ResetBoard(), 0);
-
-    EXPECT_EQ(BoxTexts(), Texts{"Error sending CMD_RESET command."});
-    EXPECT_EQ(board.ExchangeCount(), 0u);
+        EXPECT_FALSE(IsConnected());
+        EXPECT_EQ(standin::OpenHandleCount(), 0);
+        EXPECT_EQ(board.IsPresent(), !sent);
+        EXPECT_EQ(board.Log().size(), c.connected ? 1u : 0u);
+        for (const sim::LogEntry& entry : board.Log()) EXPECT_GE(entry.timeMs, start + 2000);
+        EXPECT_EQ(BoxTexts(), sent ? Texts{} : Texts{kResetFailed});
+        EXPECT_FALSE(connectedDuringBox);
+        EXPECT_EQ(handlesDuringBox, 0);
+    }
+    EXPECT_EQ(standin::SleepCalls(), (std::vector<DWORD>(3, 2000)));
 }
 
 // The only way to see the order of marking and waiting is to look from another thread during

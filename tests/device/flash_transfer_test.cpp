@@ -7,77 +7,34 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "device/command_protocol.h"
-#include "device/hid_access.h"
+#include "support/app_fixture.h"
 #include "support/board_fixture.h"
-#include "ui/resource.h"
-#include "ui/status_line.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Texts = std::vector<std::string>;
 
-Bytes Pattern(size_t length, uint32_t seed) {
-    Bytes bytes(length);
-    uint32_t state = seed * 2654435761u + 1;
-    for (uint8_t& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(state >> 16);
-    }
-    return bytes;
-}
+const std::string kBusTaken = "> BUS request\n> GET_STATUS\n< status busy=0 bus=0\n";
+const std::string kBusReleased = "> BUS release\n> GET_STATUS\n< status busy=0 bus=1\n";
 
-std::string ProgressText(const char* format, int kilobytes) {
-    char text[80];
-    std::snprintf(text, sizeof(text), format, kilobytes);
-    return text;
-}
+Bytes Pattern(size_t length, uint32_t seed) { return AppTest::Pattern(length, seed); }
 
-Texts CountdownTexts(const char* format, int from, int to) {
+// The reading texts for these kilobyte numbers, in order.
+Texts Shown(const std::vector<int>& kilobytes) {
     Texts texts;
-    for (int k = from; k >= to; --k) {
-        texts.push_back(ProgressText(format, k));
+    for (int k : kilobytes) {
+        char text[80];
+        std::snprintf(text, sizeof(text), kReadingText, k);
+        texts.push_back(text);
     }
     return texts;
-}
-
-std::vector<sim::LogEntry> Entries(const sim::Board& board, sim::Direction direction) {
-    std::vector<sim::LogEntry> entries;
-    for (const sim::LogEntry& entry : board.Log()) {
-        if (entry.direction == direction && !entry.failed) {
-            entries.push_back(entry);
-        }
-    }
-    return entries;
-}
-
-// Command reports of one kind, in order.
-std::vector<Bytes> Commands(const sim::Board& board, uint8_t command) {
-    std::vector<Bytes> reports;
-    for (const sim::LogEntry& entry : Entries(board, sim::Direction::Out)) {
-        if (entry.bytes.size() == kReportSize && entry.bytes[kCommandByte] == command) {
-            reports.push_back(entry.bytes);
-        }
-    }
-    return reports;
-}
-
-Bytes TransferHeader(uint8_t command, uint8_t bank, uint16_t offset, uint16_t length) {
-    Bytes report(kReportSize, 0);
-    report[1] = command;
-    report[2] = bank;
-    report[3] = static_cast<uint8_t>(offset >> 8);
-    report[4] = static_cast<uint8_t>(offset);
-    report[5] = static_cast<uint8_t>(length >> 8);
-    report[6] = static_cast<uint8_t>(length);
-    return report;
 }
 
 // Another thread that waits for the DeviceLock, to tell whether the program holds it.
@@ -89,7 +46,7 @@ class LockProbe {
               acquired_ = true;
               LeaveCriticalSection(&DeviceLock);
           }) {}
-    ~LockProbe() { Join(); }
+    ~LockProbe() { Joined(); }
     // Gives the probe a moment to take the lock if it is free.
     bool AcquiredSoon() const {
         for (int i = 0; i < 50 && !acquired_; ++i) {
@@ -97,11 +54,10 @@ class LockProbe {
         }
         return acquired_;
     }
-    bool Acquired() const { return acquired_; }
-    void Join() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
+    // Waits for the probe: true once the lock was let go.
+    bool Joined() {
+        if (thread_.joinable()) thread_.join();
+        return acquired_;
     }
 
   private:
@@ -109,180 +65,124 @@ class LockProbe {
     std::thread thread_;
 };
 
-using FlashTransferTest = BoardTest;
-
-struct TransferSize {
-    uint16_t length;
-    size_t reports;  // data-carrying reports
+class FlashTransferTest : public BoardTest {
+  protected:
+    // Each case of a table starts from erased flash, an empty log and no faults, boxes or texts.
+    void Fresh() {
+        board.FillFlash(0xFF);
+        board.ClearLog();
+        board.ClearFaults();
+        standin::ClearMessageBoxes();
+        standin::ClearHistory(window);
+    }
 };
 
-class TransferSizeTest : public BoardTest, public ::testing::WithParamInterface<TransferSize> {};
+// Reports carry 63 bytes each and stop at the length; the command bytes are checked by the
+// board, and a data report carries nothing before its payload.
+TEST_F(FlashTransferTest, TransfersUseOneReportPer63BytesAndNoMore) {
+    const size_t base = 0x12 * 65536 + 0x3456;
+    for (const auto& [length, reports] :
+         {std::pair<uint16_t, size_t>{1, 1}, {63, 1}, {64, 2}, {256, 5}, {32768, 521}}) {
+        SCOPED_TRACE(length);
+        const std::string address = "bank=18 offset=0x3456 length=" + std::to_string(length);
+        const std::string data =
+            "data x" + std::to_string(reports) + " (" + std::to_string(length) + " bytes)\n";
+        Fresh();
+        const Bytes flash = Pattern(length + 100, length);
+        Lay(base, flash);
+        Bytes destination(length + 16, 0xEE);
 
-TEST_P(TransferSizeTest, ReadUsesOneAnswerPer63BytesAndStopsAtTheLength) {
-    const uint16_t length = GetParam().length;
-    Bytes flash = Pattern(length + 100, length);
-    Lay(3 * 65536 + 0x100, flash);
-    Bytes destination(length + 16, 0xEE);
+        EXPECT_EQ(ReadFlash(0x12, 0x3456, destination.data(), length), 1);
 
-    EXPECT_EQ(ReadFlash(3, 0x100, destination.data(), length), 1);
+        EXPECT_EQ(board.Transcript(), "> READ " + address + "\n< " + data);
+        EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + length, destination.begin()));
+        EXPECT_EQ(Bytes(destination.begin() + length, destination.end()), Bytes(16, 0xEE));
 
-    EXPECT_EQ(Entries(board, sim::Direction::Feature).size(), GetParam().reports);
-    EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + length, destination.begin()));
-    EXPECT_EQ(Bytes(destination.begin() + length, destination.end()), Bytes(16, 0xEE));
-    EXPECT_TRUE(BoxTexts().empty());
+        Fresh();
+        const Bytes source = Pattern(length, length + 1);
+
+        EXPECT_EQ(WriteFlash(0x12, 0x3456, source.data(), length), 1);
+
+        EXPECT_EQ(board.Transcript(), "> WRITE " + address + "\n> " + data);
+        const std::vector<sim::LogEntry> log = board.Log();
+        for (size_t i = 1; i < log.size(); ++i) EXPECT_EQ(log[i].bytes[kCommandByte], 0);
+        const Bytes written = board.Flash();
+        EXPECT_TRUE(std::equal(source.begin(), source.end(), written.begin() + base));
+        EXPECT_EQ(written[base + length], 0xFF);
+        EXPECT_TRUE(BoxTexts().empty());
+    }
 }
 
-TEST_P(TransferSizeTest, WriteSendsOneDataReportPer63BytesAndNoMore) {
-    const uint16_t length = GetParam().length;
-    Bytes source = Pattern(length, length + 1);
+TEST_F(FlashTransferTest, ZeroLengthIsRefusedWithNothingSent) {
+    uint8_t buffer[1] = {};
+    for (bool write : {false, true}) {
+        SCOPED_TRACE(write);
+        Fresh();
+        StartProgress(4096);
 
-    EXPECT_EQ(WriteFlash(3, 0x100, source.data(), length), 1);
+        EXPECT_EQ(write ? WriteFlash(0, 0, buffer, 0) : ReadFlash(0, 0, buffer, 0), 0);
 
-    std::vector<sim::LogEntry> out = Entries(board, sim::Direction::Out);
-    ASSERT_EQ(out.size(), GetParam().reports + 1);
-    EXPECT_EQ(out[0].bytes, TransferHeader(CMD_WRITE, 3, 0x100, length));
-    size_t lastPayload = length - (GetParam().reports - 1) * kPayloadSize;
-    EXPECT_TRUE(std::equal(source.end() - lastPayload, source.end(),
-                           out.back().bytes.begin() + kPayloadByte));
-    EXPECT_TRUE(Entries(board, sim::Direction::Feature).empty());
-    Bytes flash = board.Flash();
-    EXPECT_TRUE(std::equal(source.begin(), source.end(), flash.begin() + 3 * 65536 + 0x100));
-    EXPECT_EQ(flash[3 * 65536 + 0x100 + length], 0xFF);
+        EXPECT_EQ(BoxTexts(), Texts{"Invalid parameter."});
+        EXPECT_EQ(board.ExchangeCount(), 0u);
+        EXPECT_EQ(ProgressCounter.remaining, 4096u);
+        LockProbe probe;
+        EXPECT_TRUE(probe.AcquiredSoon());
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Sizes, TransferSizeTest,
-                         ::testing::Values(TransferSize{1, 1}, TransferSize{63, 1},
-                                           TransferSize{64, 2}, TransferSize{256, 5},
-                                           TransferSize{32768, 521}),
-                         [](const ::testing::TestParamInfo<TransferSize>& info) {
-                             return "Bytes" + std::to_string(info.param.length);
-                         });
-
-TEST_F(FlashTransferTest, ReadCommandCarriesBankOffsetAndLengthBigEndian) {
-    Bytes destination(0x0102);
-
-    EXPECT_EQ(ReadFlash(0x12, 0x3456, destination.data(), 0x0102), 1);
-
-    EXPECT_EQ(Commands(board, CMD_READ),
-              std::vector<Bytes>{TransferHeader(CMD_READ, 0x12, 0x3456, 0x0102)});
-}
-
-TEST_F(FlashTransferTest, OneByteWriteSendsTheHeaderAndOneDataReport) {
-    const uint8_t data = 0x5A;
-
-    EXPECT_EQ(WriteFlash(0x1F, 0xFFFF, &data, 1), 1);
-
-    std::vector<sim::LogEntry> out = Entries(board, sim::Direction::Out);
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(out[0].bytes, TransferHeader(CMD_WRITE, 0x1F, 0xFFFF, 1));
-    EXPECT_EQ(out[1].bytes[kReportIdByte], 0);
-    EXPECT_EQ(out[1].bytes[kCommandByte], 0);
-    EXPECT_EQ(out[1].bytes[kPayloadByte], data);
-    EXPECT_EQ(board.FlashByte(0x1F * 65536 + 0xFFFF), data);
-}
-
-struct ZeroLength {
-    const char* name;
-    std::function<int()> run;
-};
-
-class ZeroLengthTest : public BoardTest, public ::testing::WithParamInterface<ZeroLength> {};
-
-TEST_P(ZeroLengthTest, IsRefusedWithNothingSent) {
-    StartProgress(4096);
-
-    EXPECT_EQ(GetParam().run(), 0);
-
-    EXPECT_EQ(BoxTexts(), Texts{"Invalid parameter."});
-    EXPECT_EQ(board.ExchangeCount(), 0u);
-    EXPECT_EQ(ProgressCounter.remaining, 4096u);
-    LockProbe probe;
-    EXPECT_TRUE(probe.AcquiredSoon());
-}
-
-uint8_t zeroLengthBuffer[1];
-
-INSTANTIATE_TEST_SUITE_P(
-    Transfers, ZeroLengthTest,
-    ::testing::Values(ZeroLength{"Read", [] { return ReadFlash(0, 0, zeroLengthBuffer, 0); }},
-                      ZeroLength{"Write", [] { return WriteFlash(0, 0, zeroLengthBuffer, 0); }}),
-    [](const ::testing::TestParamInfo<ZeroLength>& info) { return info.param.name; });
-
-struct TransferFailure {
-    const char* name;
-    bool write;
-    uint64_t exchange;
-    sim::Fault fault;
-    const char* message;
-    size_t bytesDone;  // bytes that arrived (read) or were programmed (write) before the failure
-};
-
-class TransferFailureTest : public BoardTest,
-                            public ::testing::WithParamInterface<TransferFailure> {};
 
 // The box is shown while the transfer still holds the DeviceLock; the lock is free after it.
-TEST_P(TransferFailureTest, ShowsItsMessageUnderTheLockAndReleasesItAfter) {
-    const TransferFailure& failure = GetParam();
-    Bytes data = Pattern(1000, 7);
-    if (!failure.write) {
-        Lay(2 * 65536, data);
-    }
-    board.InjectFault(failure.exchange, failure.fault);
-    StartProgress(1000);
-    bool lockFreeDuringBox = true;
-    std::unique_ptr<LockProbe> probe;
-    standin::SetMessageBoxHandler([&](const standin::MessageBoxRecord&) {
-        probe = std::make_unique<LockProbe>();
-        lockFreeDuringBox = probe->AcquiredSoon();
-        return IDOK;
-    });
-    Bytes destination(1000, 0xEE);
+TEST_F(FlashTransferTest, FailureShowsItsMessageUnderTheLockAndReleasesItAfter) {
+    const struct {
+        bool write;
+        uint64_t exchange;
+        sim::Fault fault;
+        const char* message;
+        size_t bytesDone;  // bytes that arrived (read) or were programmed (write) before it
+    } cases[] = {
+        {false, 0, sim::Fault::FailWrite, "Error sending CMD_READ command.", 0},
+        {false, 3, sim::Fault::RefuseFeature, "Error reading CMD_READ response.", 126},
+        {true, 0, sim::Fault::FailWrite, "Error sending CMD_WRITE command.", 0},
+        {true, 2, sim::Fault::FailWrite, "Error writing data.", 63},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        Fresh();
+        const Bytes data = Pattern(1000, 7);
+        if (!c.write) Lay(2 * 65536, data);
+        board.InjectFault(c.exchange, c.fault);
+        StartProgress(1000);
+        bool lockFreeDuringBox = true;
+        std::unique_ptr<LockProbe> probe;
+        standin::SetMessageBoxHandler([&](const standin::MessageBoxRecord&) {
+            probe = std::make_unique<LockProbe>();
+            lockFreeDuringBox = probe->AcquiredSoon();
+            return IDOK;
+        });
+        Bytes destination(1000, 0xEE);
 
-    int result = failure.write ? WriteFlash(2, 0, data.data(), 1000)
-                               : ReadFlash(2, 0, destination.data(), 1000);
+        EXPECT_EQ(c.write ? WriteFlash(2, 0, data.data(), 1000)
+                          : ReadFlash(2, 0, destination.data(), 1000),
+                  0);
 
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(BoxTexts(), Texts{failure.message});
-    EXPECT_FALSE(lockFreeDuringBox);
-    ASSERT_NE(probe, nullptr);
-    probe->Join();
-    EXPECT_TRUE(probe->Acquired());
-    EXPECT_EQ(ProgressCounter.remaining, 1000u - failure.bytesDone);
-    size_t done = failure.bytesDone;
-    if (failure.write) {
-        Bytes flash = board.Flash();
-        EXPECT_TRUE(std::equal(data.begin(), data.begin() + done, flash.begin() + 2 * 65536));
-        EXPECT_EQ(flash[2 * 65536 + done], 0xFF);
-    } else {
-        EXPECT_TRUE(std::equal(data.begin(), data.begin() + done, destination.begin()));
-        EXPECT_EQ(destination[done], 0xEE);
+        EXPECT_EQ(BoxTexts(), Texts{c.message});
+        EXPECT_FALSE(lockFreeDuringBox);
+        ASSERT_NE(probe, nullptr);
+        EXPECT_TRUE(probe->Joined());
+        EXPECT_EQ(ProgressCounter.remaining, 1000u - c.bytesDone);
+        const Bytes flash = board.Flash();
+        const uint8_t* got = c.write ? flash.data() + 2 * 65536 : destination.data();
+        EXPECT_TRUE(std::equal(data.begin(), data.begin() + c.bytesDone, got));
+        EXPECT_EQ(got[c.bytesDone], c.write ? 0xFF : 0xEE);
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Failures, TransferFailureTest,
-    ::testing::Values(TransferFailure{"ReadCommand", false, 0, sim::Fault::FailWrite,
-                                      "Error sending CMD_READ command.", 0},
-                      TransferFailure{"ReadThirdAnswer", false, 3, sim::Fault::RefuseFeature,
-                                      "Error reading CMD_READ response.", 126},
-                      TransferFailure{"WriteCommand", true, 0, sim::Fault::FailWrite,
-                                      "Error sending CMD_WRITE command.", 0},
-                      TransferFailure{"WriteSecondData", true, 2, sim::Fault::FailWrite,
-                                      "Error writing data.", 63}),
-    [](const ::testing::TestParamInfo<TransferFailure>& info) { return info.param.name; });
 
 // The lock covers the whole transfer: from the command report to the last data report.
 TEST_F(FlashTransferTest, TransferHoldsTheLockFromCommandToLastReport) {
     std::unique_ptr<LockProbe> probe;
-    int exchanges = 0;
-    int seenFree = 0;
+    int exchanges = 0, seenFree = 0;
     board.SetReportTime(0.001, [&](double) {
-        if (exchanges++ == 0) {
-            probe = std::make_unique<LockProbe>();
-        }
-        if (probe->AcquiredSoon()) {
-            ++seenFree;
-        }
+        if (exchanges++ == 0) probe = std::make_unique<LockProbe>();
+        if (probe->AcquiredSoon()) ++seenFree;
     });
     Bytes source = Pattern(300, 3);
 
@@ -294,145 +194,117 @@ TEST_F(FlashTransferTest, TransferHoldsTheLockFromCommandToLastReport) {
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "HidD_SetFeature"), 0);
     EXPECT_EQ(seenFree, 0);
     ASSERT_NE(probe, nullptr);
-    probe->Join();
-    EXPECT_TRUE(probe->Acquired());
+    EXPECT_TRUE(probe->Joined());
 }
 
+// A scan reads 32 headers of 256 bytes: 8 right after the first answer, 1 as the last text.
 TEST_F(FlashTransferTest, ScanLikeReadsCountDownFromEightToOneWithOneRepaintPerKilobyte) {
     StartProgress(8192);
     Bytes header(256);
 
-    for (int slot = 0; slot < 32; ++slot) {
-        ReadRange(header.data(), slot * 65536, 256);
-    }
+    ASSERT_EQ(ReadFlash(0, 0, header.data(), 63), 1);
+    EXPECT_EQ(StatusHistory(), Shown({8}));
+    EXPECT_EQ(standin::RepaintCount(window), 1);
+    EXPECT_EQ(ProgressCounter.remaining, 8129u);
+    EXPECT_EQ(ProgressCounter.lastShown, 8129u);
 
-    EXPECT_EQ(StatusHistory(), CountdownTexts(kReadingText, 8, 1));
+    StartProgress(8192);
+    standin::ClearHistory(window);
+    for (int slot = 0; slot < 32; ++slot) ReadRange(header.data(), slot * 65536, 256);
+
+    EXPECT_EQ(StatusHistory(), Shown({8, 7, 6, 5, 4, 3, 2, 1}));
     EXPECT_EQ(standin::RepaintCount(window), 8);
     EXPECT_EQ(ProgressCounter.remaining, 0u);
 }
 
-TEST_F(FlashTransferTest, FirstAnswerOfAnEightKilobyteRunShowsEight) {
-    StartProgress(8192);
-    Bytes destination(63);
+// The text shows the number from before the step whenever a kilobyte boundary is passed.
+TEST_F(FlashTransferTest, CountdownWritesOneTextAndOneRepaintPerBoundaryPassed) {
+    const struct {
+        const char* name;
+        uint32_t start;
+        std::vector<uint32_t> steps;
+        std::vector<int> shown;
+        uint32_t remaining, lastShown;
+    } cases[] = {
+        {"within a kilobyte", 1500, {400, 50}, {}, 1050, 1500},
+        {"onto a boundary", 2048, {1024, 1024}, {2, 1}, 0, 0},
+        {"zero never shown at the end", 1024, {63, 961}, {1}, 0, 961},
+        {"skips over several kilobytes", 5000, {4000}, {4}, 1000, 1000},
+        {"wraps below zero", 100, {256}, {0}, 0xFFFFFF64u, 0xFFFFFF64u},
+        {"largest counter", 0xFFFFFFFFu, {1023, 1}, {4194303}, 0xFFFFFBFFu, 0xFFFFFBFFu},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        standin::ClearHistory(window);
+        StartProgress(c.start);
 
-    ASSERT_EQ(ReadFlash(0, 0, destination.data(), 63), 1);
+        for (uint32_t step : c.steps) CountDownProgress(step, kReadingText);
 
-    EXPECT_EQ(StatusHistory(), Texts{ProgressText(kReadingText, 8)});
-    EXPECT_EQ(standin::RepaintCount(window), 1);
-    EXPECT_EQ(ProgressCounter.remaining, 8129u);
-    EXPECT_EQ(ProgressCounter.lastShown, 8129u);
-}
-
-struct Countdown {
-    const char* name;
-    uint32_t start;
-    std::vector<uint32_t> steps;
-    std::vector<int> shown;  // the numbers of the texts written, in order
-    uint32_t remaining;
-    uint32_t lastShown;
-};
-
-class CountdownTest : public BoardTest, public ::testing::WithParamInterface<Countdown> {};
-
-TEST_P(CountdownTest, WritesTheNumberFromBeforeTheStepWhenAKilobyteBoundaryIsPassed) {
-    StartProgress(GetParam().start);
-
-    for (uint32_t step : GetParam().steps) {
-        CountDownProgress(step, kReadingText);
+        EXPECT_EQ(StatusHistory(), Shown(c.shown));
+        EXPECT_EQ(standin::RepaintCount(window), static_cast<int>(c.shown.size()));
+        EXPECT_EQ(ProgressCounter.remaining, c.remaining);
+        EXPECT_EQ(ProgressCounter.lastShown, c.lastShown);
     }
-
-    Texts expected;
-    for (int k : GetParam().shown) {
-        expected.push_back(ProgressText(kReadingText, k));
-    }
-    EXPECT_EQ(StatusHistory(), expected);
-    EXPECT_EQ(standin::RepaintCount(window), static_cast<int>(expected.size()));
-    EXPECT_EQ(ProgressCounter.remaining, GetParam().remaining);
-    EXPECT_EQ(ProgressCounter.lastShown, GetParam().lastShown);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, CountdownTest,
-    ::testing::Values(
-        Countdown{"WithinAKilobyte", 1500, {400, 50}, {}, 1050, 1500},
-        Countdown{"OntoABoundary", 2048, {1024, 1024}, {2, 1}, 0, 0},
-        Countdown{"ZeroNeverShownAtTheEnd", 1024, {63, 961}, {1}, 0, 961},
-        Countdown{"SkipsOverSeveralKilobytes", 5000, {4000}, {4}, 1000, 1000},
-        Countdown{"WrapsBelowZero", 100, {256}, {0}, 0xFFFFFF64u, 0xFFFFFF64u},
-        Countdown{"LargestCounter", 0xFFFFFFFFu, {1023, 1}, {4194303}, 0xFFFFFBFFu, 0xFFFFFBFFu}),
-    [](const ::testing::TestParamInfo<Countdown>& info) { return info.param.name; });
-
-TEST_F(FlashTransferTest, ReadRangeOfNothingStillTakesAndReleasesTheBus) {
-    EXPECT_EQ(ReadRange(nullptr, 0, 0), 1);
-
-    EXPECT_EQ(board.CountCommands(CMD_BUS), 2);
-    EXPECT_EQ(board.CountCommands(CMD_READ), 0);
-    EXPECT_EQ(board.BusState(), kBusReleased);
-}
-
-TEST_F(FlashTransferTest, ReadRangeOfANegativeLengthReadsNothing) {
-    uint8_t guard = 0xEE;
-
-    EXPECT_EQ(ReadRange(&guard, 0, -5), 1);
-
-    EXPECT_EQ(board.CountCommands(CMD_READ), 0);
-    EXPECT_EQ(guard, 0xEE);
-}
-
-TEST_F(FlashTransferTest, ReadRangeCutsPiecesByLengthNotAtBankEnds) {
-    Bytes flash = Pattern(65536, 11);
-    Lay(65536, flash);
-    Bytes destination(65536);
-
-    EXPECT_EQ(ReadRange(destination.data(), 65536, 65536), 1);
-
-    EXPECT_EQ(Commands(board, CMD_READ),
-              (std::vector<Bytes>{TransferHeader(CMD_READ, 1, 0, 32768),
-                                  TransferHeader(CMD_READ, 1, 32768, 32768)}));
-    EXPECT_EQ(destination, flash);
-    std::vector<Bytes> bus = Commands(board, CMD_BUS);
-    ASSERT_EQ(bus.size(), 2u);
-    EXPECT_EQ(bus[0][kBusArgumentByte], kBusRequest);
-    EXPECT_EQ(bus[1][kBusArgumentByte], kBusRelease);
-}
-
-TEST_F(FlashTransferTest, ReadRangeReadsAndReleasesAfterTheBusWasRefused) {
-    board.SetBusHeldByOther(true);
-    Lay(0, Pattern(256, 5));
-    Bytes destination(256);
-
-    EXPECT_EQ(ReadRange(destination.data(), 0, 256), 1);
-
-    EXPECT_EQ(BoxTexts(), Texts{"Bus busy. Please try again later"});
-    EXPECT_EQ(board.CountCommands(CMD_READ), 1);
-    EXPECT_EQ(destination, Pattern(256, 5));
-    std::vector<Bytes> bus = Commands(board, CMD_BUS);
-    ASSERT_EQ(bus.size(), 2u);
-    EXPECT_EQ(bus[1][kBusArgumentByte], kBusRelease);
-}
-
-TEST_F(FlashTransferTest, ReadRangeGoesOnAfterAFailedPiece) {
-    Bytes flash = Pattern(40000, 13);
-    Lay(0, flash);
-    Bytes destination(40000, 0xEE);
+// One bus request around the whole range, pieces cut by length and not at bank ends; a refused
+// bus or a failed piece does not stop the reading, and the result is that of the release.
+TEST_F(FlashTransferTest, ReadRangeReadsEveryPieceUnderOneBusRequest) {
+    const std::string head = "> READ bank=0 offset=0x0000 length=256\n< data x5 (256 bytes)\n";
+    const std::string piece = "< data x521 (32768 bytes)\n";
+    const std::string empty = kBusTaken + kBusReleased;
+    const std::string twoPieces = kBusTaken + "> READ bank=1 offset=0x0000 length=32768\n" + piece +
+                                  "> READ bank=1 offset=0x8000 length=32768\n" + piece +
+                                  kBusReleased;
+    const std::string busy =
+        "> BUS request\n> GET_STATUS\n< status busy=0 bus=3\n" + head + kBusReleased;
     // 0-2: bus request and its status; 3: the first CMD_READ; 4: its first answer.
-    board.InjectFault(4, sim::Fault::RefuseFeature);
+    const std::string pieceFails =
+        kBusTaken + "> READ bank=0 offset=0x0000 length=32768\n! feature fetch failed (refused)\n" +
+        "> READ bank=0 offset=0x8000 length=7232\n< data x115 (7232 bytes)\n" + kBusReleased;
+    // 3: CMD_READ; 4-8: five answers; 9: the release.
+    const std::string releaseFails = kBusTaken + head + "! BUS release failed (write error)\n";
+    const sim::Fault refuse = sim::Fault::RefuseFeature, failWrite = sim::Fault::FailWrite;
+    const struct {
+        const char* name;
+        int32_t address, length;
+        bool busHeld;
+        int failAt;  // the exchange that fails
+        sim::Fault fault;
+        int result;
+        const std::string& transcript;
+        const char* box;
+        size_t checkedFrom;  // the bytes from here on must have arrived
+    } cases[] = {
+        {"nothing", 0, 0, false, -1, {}, 1, empty, nullptr, 0},
+        {"negative length", 0, -5, false, -1, {}, 1, empty, nullptr, 0},
+        {"two pieces in one bank", 65536, 65536, false, -1, {}, 1, twoPieces, nullptr, 0},
+        {"bus busy", 0, 256, true, -1, {}, 1, busy, "Bus busy. Please try again later", 0},
+        {"first piece fails", 0, 40000, false, 4, refuse, 1, pieceFails,
+         "Error reading CMD_READ response.", 32768},
+        {"release fails", 0, 256, false, 9, failWrite, 0, releaseFails,
+         "Error sending ReleaseBus command.", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fresh();
+        board.SetBusHeldByOther(c.busHeld);
+        if (c.failAt >= 0) board.InjectFault(c.failAt, c.fault);
+        const Bytes flash = Pattern(std::max(c.length, 0), c.address);
+        Lay(c.address, flash);
+        Bytes destination(std::max(c.length, 1), 0xEE);
 
-    EXPECT_EQ(ReadRange(destination.data(), 0, 40000), 1);
+        EXPECT_EQ(ReadRange(destination.data(), c.address, c.length), c.result);
 
-    EXPECT_EQ(BoxTexts(), Texts{"Error reading CMD_READ response."});
-    EXPECT_EQ(board.CountCommands(CMD_READ), 2);
-    EXPECT_TRUE(std::equal(flash.begin() + 32768, flash.end(), destination.begin() + 32768));
-}
-
-TEST_F(FlashTransferTest, ReadRangeAnswersWithTheResultOfTheRelease) {
-    // 0-2: bus request and its status; 3: CMD_READ; 4-8: five answers; 9: the release.
-    board.InjectFault(9, sim::Fault::FailWrite);
-    Bytes destination(256);
-
-    EXPECT_EQ(ReadRange(destination.data(), 0, 256), 0);
-
-    EXPECT_EQ(BoxTexts(), Texts{"Error sending ReleaseBus command."});
+        EXPECT_EQ(board.Transcript(), c.transcript);
+        EXPECT_EQ(BoxTexts(), c.box ? Texts{c.box} : Texts{});
+        if (c.length <= 0) {
+            EXPECT_EQ(destination, Bytes(1, 0xEE));
+        } else {
+            EXPECT_TRUE(std::equal(flash.begin() + c.checkedFrom, flash.end(),
+                                   destination.begin() + c.checkedFrom));
+        }
+    }
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -29,13 +28,6 @@ constexpr char kNotExiting[] = "Input thread not exiting in 3 seconds.";
 constexpr char kBiosNotice[] = "Remember unplugging USB if you want to boot!\n";
 constexpr char kNoBiosNotice[] = "No Bios is flashed into KELM!\nNo boot is possible!\n";
 constexpr int kWaitMs = 5000;
-
-std::array<uint8_t, kInputReportSize> Report(int position, const char (&text)[8]) {
-    std::array<uint8_t, kInputReportSize> report = {};
-    report[kInputPositionByte] = static_cast<uint8_t>(position);
-    std::memcpy(report.data() + kInputTextByte, text, kInputPieceSize);
-    return report;
-}
 
 std::string State(const char* state) { return std::string(state, kInputStateSize); }
 
@@ -75,65 +67,28 @@ int InputReads(const sim::Board& board) {
 
 // ------------------------------------------------------------------------------ applying
 
-struct ApplyCase {
-    const char* name;
-    int position;  // the byte as sent, read as signed 8 bits
-    bool applied;
-    std::string expected;  // the 37 bytes after the report, from all zeros
-};
-
-class ApplyInputReportTest : public ::testing::TestWithParam<ApplyCase> {};
-
-TEST_P(ApplyInputReportTest, CopiesThePieceWithinTheTwoLines) {
-    char state[kInputStateSize] = {};
-    auto report = Report(GetParam().position, "ABCDEFG");
-    EXPECT_EQ(ApplyInputReport(state, report.data()), GetParam().applied);
-    EXPECT_EQ(State(state), GetParam().expected);
-    EXPECT_EQ(state[kInputStateSize - 1], '\0');
+// A position is read as signed 8 bits; a piece is cut at the end of the two lines.
+TEST(ApplyInputReport, CopiesThePieceWithinTheTwoLines) {
+    const struct {
+        int position;
+        bool applied;
+        std::string expected;  // the 37 bytes after the report, from all zeros
+    } cases[] = {
+        {0, true, StateWith(0, "ABCDEFG")},   {18, true, StateWith(18, "ABCDEFG")},
+        {29, true, StateWith(29, "ABCDEFG")}, {30, true, StateWith(30, "ABCDEF")},
+        {35, true, StateWith(35, "A")},       {36, true, StateWith(0, "")},
+        {37, false, StateWith(0, "")},        {127, false, StateWith(0, "")},
+        {0xFF, false, StateWith(0, "")},      {0x80, false, StateWith(0, "")},
+    };
+    for (const auto& c : cases) {
+        char state[kInputStateSize] = {};
+        uint8_t report[kInputReportSize] = {};
+        report[kInputPositionByte] = static_cast<uint8_t>(c.position);
+        std::memcpy(report + kInputTextByte, "ABCDEFG", kInputPieceSize);
+        EXPECT_EQ(ApplyInputReport(state, report), c.applied) << c.position;
+        EXPECT_EQ(State(state), c.expected) << c.position;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Positions, ApplyInputReportTest,
-    ::testing::Values(ApplyCase{"FirstLine", 0, true, StateWith(0, "ABCDEFG")},
-                      ApplyCase{"SecondLine", 18, true, StateWith(18, "ABCDEFG")},
-                      ApplyCase{"LastWhole", 29, true, StateWith(29, "ABCDEFG")},
-                      ApplyCase{"CutToSix", 30, true, StateWith(30, "ABCDEF")},
-                      ApplyCase{"CutToOne", 35, true, StateWith(35, "A")},
-                      ApplyCase{"NothingLeft", 36, true, StateWith(0, "")},
-                      ApplyCase{"PastTheEnd", 37, false, StateWith(0, "")},
-                      ApplyCase{"HighestPositive", 127, false, StateWith(0, "")},
-                      ApplyCase{"MinusOne", 0xFF, false, StateWith(0, "")},
-                      ApplyCase{"MostNegative", 0x80, false, StateWith(0, "")}),
-    [](const ::testing::TestParamInfo<ApplyCase>& info) { return info.param.name; });
-
-// ------------------------------------------------------------------------------ rendering
-
-struct RenderCase {
-    const char* name;
-    std::string state;
-    std::string shown;  // up to the first zero
-};
-
-class RenderInputStateTest : public ::testing::TestWithParam<RenderCase> {};
-
-TEST_P(RenderInputStateTest, TwoLinesEndingAtTheFirstZero) {
-    char text[kInputTextSize];
-    std::memset(text, 'x', sizeof(text));
-    RenderInputState(GetParam().state.data(), text);
-    EXPECT_EQ(std::string(text), GetParam().shown);
-    EXPECT_EQ(text[kInputTextSize - 1], '\0');
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    States, RenderInputStateTest,
-    ::testing::Values(
-        RenderCase{"Empty", StateWith(0, ""), ""},
-        RenderCase{"SecondLineOnly", StateWith(18, "second line"), ""},
-        RenderCase{"OnePiece", StateWith(0, "ABCDEFG"), "ABCDEFG"},
-        RenderCase{"FirstLineFull", StateWith(0, "123456789012345678"), "123456789012345678\r\n"},
-        RenderCase{"BothLinesFull", StateWith(0, "123456789012345678abcdefghijklmnopqr"),
-                   "123456789012345678\r\nabcdefghijklmnopqr"}),
-    [](const ::testing::TestParamInfo<RenderCase>& info) { return info.param.name; });
 
 // ------------------------------------------------------------------------------ the program
 
@@ -193,18 +148,6 @@ TEST_F(MonitorTest, DialogRendersTheLinesUpToTheFirstZero) {
     });
 }
 
-TEST_F(MonitorTest, EachConnectStartsFromClearedLines) {
-    RunConnected([&](HWND) {
-        board.QueueInputText(0, "OLDTEXT");
-        ASSERT_TRUE(WaitForInputStates(1));
-        Click(IDC_CONNECT);
-        Click(IDC_CONNECT);
-        board.QueueInputText(18, "NEWTEXT");
-        ASSERT_TRUE(WaitForInputStates(2));
-        EXPECT_EQ(CurrentState(), StateWith(18, "NEWTEXT"));
-    });
-}
-
 TEST_F(MonitorTest, UnplugEndsTheProgram) {
     int result = RunConnected([&](HWND) {
         board.QueueInputText(0, "PRESENT");
@@ -216,8 +159,7 @@ TEST_F(MonitorTest, UnplugEndsTheProgram) {
         EXPECT_EQ(MonitorThreadHandle, nullptr);
     });
     EXPECT_EQ(result, 0);
-    ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(Boxes()[0].text, kDisconnected);
+    ASSERT_EQ(BoxTexts(), std::vector<std::string>{kDisconnected});
     EXPECT_EQ(Boxes()[0].caption, "Error");
     EXPECT_EQ(Boxes()[0].owner, nullptr);
     EXPECT_EQ(Boxes()[0].type, MB_ICONWARNING | MB_OK);
@@ -277,8 +219,12 @@ TEST_F(MonitorTest, NoReadStartsWhileATransferHoldsTheDeviceLock) {
     });
 }
 
-TEST_F(MonitorTest, StartAfterStopMonitorIsNotStoppedByTheEventLeftSet) {
+// A monitor started after StopMonitor must not be stopped by the event left set, and each
+// connect starts from cleared lines.
+TEST_F(MonitorTest, ConnectAfterStopMonitorStartsAFreshMonitor) {
     RunConnected([&](HWND) {
+        board.QueueInputText(0, "OLDTEXT");
+        ASSERT_TRUE(WaitForInputStates(1));
         Command(IDC_STOP_MONITOR);
         EXPECT_EQ(MonitorThreadHandle, nullptr);
         // The old monitor ends by itself: StopEvent and the command channel are left.
@@ -288,59 +234,35 @@ TEST_F(MonitorTest, StartAfterStopMonitorIsNotStoppedByTheEventLeftSet) {
         Click(IDC_CONNECT);  // disconnect: no monitor to wait for
         Click(IDC_CONNECT);
         ASSERT_NE(MonitorThreadHandle, nullptr);
-        board.QueueInputText(0, "ALIVE..");
-        EXPECT_TRUE(WaitForInputStates(1));
-        EXPECT_EQ(CurrentState(), StateWith(0, "ALIVE.."));
+        board.QueueInputText(18, "NEWTEXT");
+        EXPECT_TRUE(WaitForInputStates(2));
+        EXPECT_EQ(CurrentState(), StateWith(18, "NEWTEXT"));
     });
 }
 
 // ------------------------------------------------------------------------------ the routines
 
-// The monitor's routines on their own: a connected board, a window without a procedure (its
-// posted messages are only recorded) and a StopEvent of the test's own.
-class MonitorRoutinesTest : public BoardTest {
-  protected:
-    void SetUp() override {
-        BoardTest::SetUp();
-        StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        ASSERT_NE(StopEvent, nullptr);
-    }
-    void TearDown() override {
-        CloseHandle(StopEvent);
-        StopEvent = nullptr;
-        BoardTest::TearDown();
-    }
+// The routines on their own: a window without a procedure (its posted messages are only
+// recorded) and a StopEvent of the test's own.
+using MonitorRoutinesTest = BoardTest;
 
-    std::string LastFailureText() {
-        std::string text;
-        for (const standin::PostedRecord& record : standin::DispatchedMessages()) {
-            if (record.message == MSG_MONITOR_FAILED) {
-                text = reinterpret_cast<const char*>(record.wParam);
-            }
-        }
-        return text;
-    }
-};
-
-TEST_F(MonitorRoutinesTest, OpenFailureIsReportedWithTheSystemError) {
+TEST_F(MonitorRoutinesTest, OpenFailureIsReportedAndDisconnectFindsNothingToWaitFor) {
+    StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(StopEvent, nullptr);
     std::strcpy(DevicePath, "\\\\?\\hid#vid_03eb&pid_0001#gone");
     HANDLE thread = StartMonitor();
     ASSERT_NE(thread, nullptr);
     ASSERT_TRUE(standin::WaitForMessage(MSG_MONITOR_FAILED, kWaitMs));
-    EXPECT_EQ(LastFailureText(), "CreateFile failed (Error 2)");
-    Disconnect(thread);
-    EXPECT_TRUE(BoxTexts().empty()) << "the thread had ended: nothing to wait for";
-    EXPECT_FALSE(IsConnected());
-}
+    const standin::PostedRecord failure = standin::DispatchedMessages().back();
+    EXPECT_EQ(failure.message, static_cast<UINT>(MSG_MONITOR_FAILED));
+    EXPECT_STREQ(reinterpret_cast<const char*>(failure.wParam), "CreateFile failed (Error 2)");
 
-TEST_F(MonitorRoutinesTest, DisconnectWithoutThreadOnlyClosesTheChannel) {
-    ASSERT_TRUE(IsConnected());
-    Disconnect(nullptr);
+    Disconnect(thread);
     EXPECT_FALSE(IsConnected());
-    EXPECT_EQ(WaitForSingleObject(StopEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_TRUE(BoxTexts().empty());
     Disconnect(nullptr);  // a closed channel is left alone
-    EXPECT_TRUE(BoxTexts().empty());
+    EXPECT_TRUE(BoxTexts().empty()) << "the thread had ended: nothing to wait for";
+    CloseHandle(StopEvent);
+    StopEvent = nullptr;
 }
 
 }  // namespace
