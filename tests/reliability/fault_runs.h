@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <system_error>
@@ -28,6 +29,13 @@
 #include "ui/main_dialog.h"
 #include "ui/resource.h"
 #include "win32/standin.h"
+
+// Failures name the mode, not its bytes.
+inline void PrintTo(MenuMode mode, std::ostream* out) {
+    static const char* const kNames[] = {"Idle", "Write", "Read", "Erase"};
+    const int index = static_cast<int>(mode);
+    *out << (index >= 0 && index < 4 ? kNames[index] : "?");
+}
 
 namespace reliability {
 
@@ -73,6 +81,11 @@ inline const std::set<std::string>& DeviceFailureTexts() {
         kBusBusy,
     };
     return kTexts;
+}
+
+// Failures recorded so far by the running test: a loop of cases tells which of them failed.
+inline int FailureParts() {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
 }
 
 inline bool IsMonitorText(const std::string& text) {

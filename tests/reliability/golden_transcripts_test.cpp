@@ -32,6 +32,8 @@ struct GoldenCase {
     After after;
 };
 
+void PrintTo(const GoldenCase& c, std::ostream* out) { *out << c.name; }
+
 // FNV-1a over the direction and bytes of every Out and Feature exchange.
 std::string Digest(const std::vector<sim::LogEntry>& log) {
     uint64_t hash = 0xCBF29CE484222325ull;

@@ -31,6 +31,7 @@ namespace {
 constexpr int kShards = 4;
 constexpr uint64_t kSeedsPerShard = 500;
 constexpr auto kRunTimeLimit = std::chrono::seconds(120);
+constexpr size_t kFailingSeedsShown = 5;
 
 constexpr char kNoRoom[] = "Sorry, not enough free space!\nPlease erase something first!";
 constexpr char kDone[] = "Done!";
@@ -263,6 +264,9 @@ TEST_P(SeededFaultsTest, InvariantsHoldForEverySeed) {
     disconnectAfter = true;
     Watchdog watchdog;
     World world;
+    std::vector<uint64_t> failing;
+    size_t started = 0;
+    size_t busBusy = 0;
     for (uint64_t seed : seeds) {
         const Op op = kOps[seed % (sizeof kOps / sizeof kOps[0])];
         std::ostringstream where;
@@ -276,10 +280,28 @@ TEST_P(SeededFaultsTest, InvariantsHoldForEverySeed) {
         RunOperation(op, world);
         watchdog.Disarm();
         if (single) std::printf("%s", board.Transcript().c_str());
+        started += Started(op, world) ? 1 : 0;
+        for (const auto& box : world.boxes) {
+            if (box.text == kBusBusy) {
+                ++busBusy;
+                break;
+            }
+        }
+        const int partsBefore = FailureParts();
         Check(op, before, clean[op], world);
         Fresh();
-        if (HasFatalFailure()) return;
+        if (FailureParts() != partsBefore) failing.push_back(seed);
+        if (HasFatalFailure() || failing.size() >= kFailingSeedsShown) {
+            FAIL() << "stopped after the failing seeds " << ::testing::PrintToString(failing);
+        }
     }
+    // The layer must keep reaching the program: most operations start, and some meet a busy bus.
+    if (seeds.size() >= kSeedsPerShard) {
+        EXPECT_GT(started, seeds.size() / 2);
+        EXPECT_GT(busBusy, 0u);
+    }
+    RecordProperty("operations_started", static_cast<int>(started));
+    RecordProperty("seeds_with_bus_busy", static_cast<int>(busBusy));
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, SeededFaultsTest, ::testing::Range(0, kShards),

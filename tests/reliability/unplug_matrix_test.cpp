@@ -29,6 +29,9 @@ namespace {
 constexpr size_t kSampleStride = 97;
 constexpr size_t kEdgeReports = 2;
 
+// A fault in the program shows in most cases of its operation: the first few say enough.
+constexpr size_t kFailingCasesShown = 5;
+
 struct MatrixCase {
     Op op;
     sim::Fault fault;
@@ -44,6 +47,10 @@ std::string FaultName(sim::Fault fault) {
             return "failed_write";
     }
     return "";
+}
+
+void PrintTo(const MatrixCase& c, std::ostream* out) {
+    *out << OpName(c.op) << " " << FaultName(c.fault);
 }
 
 bool Applies(sim::Fault fault, const Exchange& exchange) {
@@ -297,6 +304,7 @@ TEST_P(UnplugMatrixTest, EveryReportOfTheOperation) {
     board.SetHistoryKept(false);  // the faulted runs are judged by what they leave
     World world;
     size_t cases = 0;
+    std::vector<size_t> failing;
     for (size_t k : Sample(plan)) {
         if (!Applies(fault, plan[k])) continue;
         std::ostringstream where;
@@ -304,10 +312,14 @@ TEST_P(UnplugMatrixTest, EveryReportOfTheOperation) {
               << plan.size() << " (" << FailureText(plan[k]) << ")";
         SCOPED_TRACE(where.str());
         RunOperation(op, world, [&](uint64_t first) { board.InjectFault(first + k, fault); });
+        const int partsBefore = FailureParts();
         Check(op, plan, k, fault == sim::Fault::Unplug, before, clean, world);
         Fresh();
         ++cases;
-        if (HasFatalFailure()) return;
+        if (FailureParts() != partsBefore) failing.push_back(k);
+        if (HasFatalFailure() || failing.size() >= kFailingCasesShown) {
+            FAIL() << "stopped after the cases at reports " << ::testing::PrintToString(failing);
+        }
     }
     EXPECT_GT(cases, 0u);
     RecordProperty("cases", static_cast<int>(cases));
