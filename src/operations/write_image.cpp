@@ -18,6 +18,7 @@
 #include "device/command_protocol.h"
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"
+#include "operations/file_length.h"
 #include "ui/flash_menu.h"
 #include "ui/status_line.h"
 
@@ -51,19 +52,6 @@ constexpr char kGrownText[] = "The file has grown since it was chosen.\nPlease c
 constexpr char kTooSmallText[] = "file is too small!";
 constexpr char kReadFailedText[] = "Failed to read file!";
 constexpr char kFlashFailedText[] = "Flash failed!";
-
-// The length from the end position, then back to the start. std::streamoff is 64 bits on
-// Windows, where long (and so ftell) is not.
-bool MeasureFile(std::ifstream& file, uint64_t& length) {
-    file.clear();
-    file.seekg(0, std::ios::end);
-    const std::streamoff end = file.tellg();
-    if (!file || end < 0) return false;
-    file.seekg(0, std::ios::beg);
-    if (!file) return false;
-    length = static_cast<uint64_t>(end);
-    return true;
-}
 
 // An encrypted VGC file depends on keys the board's loader does not have. A file shorter than
 // the 32-byte VGC header counts as plain: the missing bytes read as zero.
