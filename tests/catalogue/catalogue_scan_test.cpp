@@ -17,29 +17,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const char kBios[4] = {'(', 'C', ')', ' '};
-const char kElf[4] = {'E', 'L', 'F', '\0'};
-const char kDol[4] = {'D', 'O', 'L', '\0'};
-const char kBin[4] = {'B', 'I', 'N', '\0'};
-
-constexpr char kErasedLine[] = "ff ff ff ff ffffffff\n";
-
-size_t SlotAddress(int slot) { return static_cast<size_t>(slot) * kSlotSize; }
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t from = 0;
-    while (from < text.size()) {
-        const size_t end = text.find('\n', from);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(from));
-            break;
-        }
-        lines.push_back(text.substr(from, end + 1 - from));
-        from = end + 1;
-    }
+// The diagnostic lines of erased slots.
+std::string ErasedLines(int count) {
+    std::string lines;
+    for (int i = 0; i < count; ++i) lines += "ff ff ff ff ffffffff\n";
     return lines;
 }
+
+size_t SlotAddress(int slot) { return static_cast<size_t>(slot) * kSlotSize; }
 
 class CatalogueScanTest : public BoardTest {
   protected:
@@ -58,24 +43,22 @@ class CatalogueScanTest : public BoardTest {
         return testing::internal::GetCapturedStdout();
     }
 
-    // The banks of the CMD_READ reports the board saw, in order.
+    // The banks of the CMD_READ reports the board saw, in order: each 256 bytes at offset 0.
     std::vector<int> BanksRead() const {
         std::vector<int> banks;
         for (const sim::LogEntry& entry : board.Log()) {
             if (entry.direction != sim::Direction::Out || entry.bytes.size() < 7) continue;
             if (entry.bytes[1] != sim::kCmdRead) continue;
             banks.push_back(entry.bytes[2]);
-            const int offset = (entry.bytes[3] << 8) | entry.bytes[4];
-            const int length = (entry.bytes[5] << 8) | entry.bytes[6];
-            EXPECT_EQ(offset, 0) << "bank " << int(entry.bytes[2]);
-            EXPECT_EQ(length, 256) << "bank " << int(entry.bytes[2]);
+            EXPECT_EQ(Bytes(entry.bytes.begin() + 3, entry.bytes.begin() + 7), (Bytes{0, 0, 1, 0}))
+                << "bank " << banks.back();
         }
         return banks;
     }
 
     std::string Label(int slot) const { return standin::Text(window, SlotButtonIds[slot]); }
 
-    void LayHeader(int slot, const char magic[4], uint32_t size, const std::string& name = "n") {
+    void LayHeader(int slot, const char* magic, uint32_t size, const std::string& name = "n") {
         Lay(SlotAddress(slot), Header(magic, name, size));
     }
 };
@@ -88,36 +71,30 @@ std::vector<int> CheckMap(HWND window) {
     while (slot < kSlotCount) {
         const SlotEntry entry = SlotMap[slot];
         const std::string label = standin::Text(window, SlotButtonIds[slot]);
+        SCOPED_TRACE("slot " + std::to_string(slot));
         runStarts.push_back(slot);
         if (entry.state == Free) {
-            EXPECT_EQ(entry.owner, -1) << "slot " << slot;
-            EXPECT_EQ(label, kLabelFree) << "slot " << slot;
-            ++slot;
+            EXPECT_EQ(entry.owner, -1);
+            EXPECT_EQ(label, kLabelFree);
         } else if (entry.state == Corrupted) {
-            EXPECT_EQ(entry.owner, slot) << "slot " << slot;
-            EXPECT_EQ(label, kLabelCorrupted) << "slot " << slot;
-            ++slot;
+            EXPECT_EQ(entry.owner, slot);
+            EXPECT_EQ(label, kLabelCorrupted);
         } else if (entry.state == Used) {
-            EXPECT_EQ(entry.owner, slot) << "a run must start with a head, slot " << slot;
-            EXPECT_TRUE(label == kLabelBios || label == kLabelApplication)
-                << "slot " << slot << ": " << label;
-            const int head = slot;
-            for (++slot;
-                 slot < kSlotCount && SlotMap[slot].state == Used && SlotMap[slot].owner == head;
-                 ++slot) {
-                EXPECT_EQ(standin::Text(window, SlotButtonIds[slot]), kLabelContinuation)
-                    << "slot " << slot;
+            EXPECT_EQ(entry.owner, slot) << "a run must start with a head";
+            EXPECT_TRUE(label == kLabelBios || label == kLabelApplication) << label;
+            while (slot + 1 < kSlotCount && SlotMap[slot + 1].state == Used &&
+                   SlotMap[slot + 1].owner == entry.owner) {
+                EXPECT_EQ(standin::Text(window, SlotButtonIds[++slot]), kLabelContinuation);
             }
         } else {
-            ADD_FAILURE() << "slot " << slot << " has state " << entry.state;
-            ++slot;
+            ADD_FAILURE() << "state " << entry.state;
         }
+        ++slot;
     }
     return runStarts;
 }
 
-// ---------------------------------------------------------------- the slot button table
-
+// Identifiers in the gaps of the grid, and outside it, are no slot.
 TEST(SlotButtonIds, FollowTheDialogsGrid) {
     const int expected[kSlotCount] = {
         1022, 1023, 1024, 1025, 1027, 1028, 1029, 1033, 1034, 1035, 1036,
@@ -128,62 +105,46 @@ TEST(SlotButtonIds, FollowTheDialogsGrid) {
         EXPECT_EQ(SlotButtonIds[slot], expected[slot]) << "slot " << slot;
         EXPECT_EQ(SlotForButtonId(expected[slot]), slot) << "slot " << slot;
     }
-}
-
-TEST(SlotButtonIds, IdentifiersInTheGapsAreNoSlot) {
     for (int id : {1026, 1030, 1031, 1032, 1042, 1088, 1105, 1021, 1005, 0, -1}) {
         EXPECT_EQ(SlotForButtonId(id), -1) << id;
     }
 }
 
-// ---------------------------------------------------------------- scans
-
-TEST_F(CatalogueScanTest, ErasedBoardReadsEverySlot) {
-    const std::string out = Scan();
+TEST_F(CatalogueScanTest, ErasedBoardReadsEverySlotCountingDownEightKilobytes) {
+    EXPECT_EQ(Scan(), ErasedLines(32));
 
     EXPECT_EQ(BanksRead(), CheckMap(window));
     EXPECT_EQ(board.CountCommands(sim::kCmdRead), 32);
-    EXPECT_EQ(Lines(out), std::vector<std::string>(32, kErasedLine));
     for (int slot = 0; slot < kSlotCount; ++slot) {
         EXPECT_EQ(SlotMap[slot].state, Free) << slot;
-        EXPECT_EQ(SlotMap[slot].owner, -1) << slot;
         EXPECT_EQ(Label(slot), "free") << slot;
     }
-    EXPECT_EQ(Status(), "KELM OK!");
+    std::vector<std::string> expected;
+    for (int k = 8; k >= 1; --k) {
+        expected.push_back("Please wait, reading flash: " + std::to_string(k) +
+                           " kbytes remaining");
+    }
+    expected.push_back("KELM OK!");
+    EXPECT_EQ(StatusHistory(), expected);
     EXPECT_TRUE(BoxTexts().empty());
 }
 
-TEST_F(CatalogueScanTest, ProgressCountsDownTheHeadersThenReportsDone) {
-    Scan();
-    const std::vector<std::string> history = StatusHistory();
-    ASSERT_GE(history.size(), 3u);
-    EXPECT_EQ(history.front(), "Please wait, reading flash: 8 kbytes remaining");
-    EXPECT_EQ(history[history.size() - 2], "Please wait, reading flash: 1 kbytes remaining");
-    EXPECT_EQ(history.back(), "KELM OK!");
-}
-
 TEST_F(CatalogueScanTest, ContinuationSlotsAreNotRead) {
-    LayHeader(0, kBios, 131072);
-    LayHeader(2, kElf, 65536);
-    const std::string out = Scan();
+    LayHeader(0, "(C) ", 131072);
+    LayHeader(2, "ELF", 65536);
+
+    EXPECT_EQ(Scan(), "28 43 29 20 00020000\n45 4c 46 00 00010000\n" + ErasedLines(29));
 
     std::vector<int> expectedBanks = {0};
     for (int bank = 2; bank < kSlotCount; ++bank) expectedBanks.push_back(bank);
     EXPECT_EQ(BanksRead(), expectedBanks);
     EXPECT_EQ(CheckMap(window), expectedBanks);
-    EXPECT_EQ(board.CountCommands(sim::kCmdRead), 31);
-
     const std::vector<std::string> labels = {"BIOS", "...", "Appl.", "free"};
     const std::vector<int> owners = {0, 0, 2, -1};
     for (int slot = 0; slot < 4; ++slot) {
         EXPECT_EQ(Label(slot), labels[slot]) << slot;
         EXPECT_EQ(SlotMap[slot].owner, owners[slot]) << slot;
     }
-    const std::vector<std::string> lines = Lines(out);
-    ASSERT_EQ(lines.size(), 31u);
-    EXPECT_EQ(lines[0], "28 43 29 20 00020000\n");
-    EXPECT_EQ(lines[1], "45 4c 46 00 00010000\n");
-    EXPECT_EQ(lines[2], kErasedLine);
 }
 
 TEST_F(CatalogueScanTest, RunLengthFromTheSizeField) {
@@ -212,22 +173,19 @@ TEST_F(CatalogueScanTest, RunLengthFromTheSizeField) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         board.FillFlash(0xFF);
-        LayHeader(c.slot, kBios, c.size);
+        LayHeader(c.slot, "(C) ", c.size);
         // A header of its own in the slot after the head is never seen when the run covers it.
-        if (c.slot + 1 < kSlotCount) LayHeader(c.slot + 1, kElf, 65536);
+        if (c.slot + 1 < kSlotCount) LayHeader(c.slot + 1, "ELF", 65536);
         Scan();
 
-        const std::vector<int> starts = CheckMap(window);
-        EXPECT_EQ(BanksRead(), starts);
+        EXPECT_EQ(BanksRead(), CheckMap(window));
         EXPECT_EQ(HeaderDirectory[c.slot].size, c.storedSize);
         const int end = std::min(c.slot + c.runLength, kSlotCount);
         for (int slot = c.slot; slot < end; ++slot) {
             EXPECT_EQ(SlotMap[slot].state, Used) << slot;
             EXPECT_EQ(SlotMap[slot].owner, c.slot) << slot;
         }
-        if (end < kSlotCount) {
-            EXPECT_NE(SlotMap[end].owner, c.slot);
-        }
+        EXPECT_TRUE(end == kSlotCount || SlotMap[end].owner != c.slot);
         EXPECT_EQ(Label(c.slot), "BIOS");
         EXPECT_EQ(Status(), "KELM OK!");
     }
@@ -235,23 +193,16 @@ TEST_F(CatalogueScanTest, RunLengthFromTheSizeField) {
 
 TEST_F(CatalogueScanTest, MagicsAreComparedOnAllFourBytes) {
     const struct {
-        const char* what;
-        char magic[4];
+        const char* magic;  // four bytes
         const char* label;
     } cases[] = {
-        {"BIOS", {'(', 'C', ')', ' '}, "BIOS"},
-        {"ELF", {'E', 'L', 'F', '\0'}, "Appl."},
-        {"DOL", {'D', 'O', 'L', '\0'}, "Appl."},
-        {"BIN", {'B', 'I', 'N', '\0'}, "Appl."},
-        {"(C) without its blank", {'(', 'C', ')', '\0'}, "???"},
-        {"ELF and a non-zero byte", {'E', 'L', 'F', 'x'}, "???"},
-        {"lower case elf", {'e', 'l', 'f', '\0'}, "???"},
-        {"DOL and a blank", {'D', 'O', 'L', ' '}, "???"},
-        {"erased magic, written rest", {'\xff', '\xff', '\xff', '\xff'}, "???"},
-        {"zeros", {'\0', '\0', '\0', '\0'}, "???"},
+        {"(C) ", "BIOS"},  {"ELF", "Appl."}, {"DOL", "Appl."},
+        {"BIN", "Appl."},  {"(C)", "???"},   {"ELFx", "???"},
+        {"elf", "???"},    {"DOL ", "???"},  {"\xff\xff\xff\xff", "???"},
+        {"\0\0\0", "???"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.magic);
         board.FillFlash(0xFF);
         // A valid two-slot size: an unknown magic must not let it count.
         LayHeader(3, c.magic, 131072);
@@ -267,47 +218,38 @@ TEST_F(CatalogueScanTest, MagicsAreComparedOnAllFourBytes) {
     }
 }
 
-TEST_F(CatalogueScanTest, OneWrittenByteAnywhereInTheHeaderMakesTheSlotTaken) {
-    for (size_t offset : {size_t{0}, size_t{3}, size_t{100}, size_t{251}, size_t{255}}) {
+// One written byte anywhere in the 256 header bytes makes the slot taken; bytes after them are
+// not looked at.
+TEST_F(CatalogueScanTest, OnlyTheHeaderBytesDecideWhetherASlotIsFree) {
+    for (size_t offset : {0, 3, 100, 251, 255, 256, 65535}) {
         SCOPED_TRACE(offset);
         board.FillFlash(0xFF);
         Lay(SlotAddress(9) + offset, {0xFE});
         Scan();
-        EXPECT_EQ(SlotMap[9].state, Corrupted);
-        EXPECT_EQ(Label(9), "???");
+        EXPECT_EQ(SlotMap[9].state, offset < 256 ? Corrupted : Free);
+        EXPECT_EQ(Label(9), offset < 256 ? "???" : "free");
+        EXPECT_EQ(board.CountCommands(sim::kCmdRead), 32);
     }
 }
 
-TEST_F(CatalogueScanTest, BytesBeyondTheHeaderAreNotLookedAt) {
-    Lay(SlotAddress(9) + 256, Bytes(1000, 0x00));
-    Lay(SlotAddress(10) + 65535, {0x00});
-    Scan();
-    EXPECT_EQ(SlotMap[9].state, Free);
-    EXPECT_EQ(SlotMap[10].state, Free);
-    EXPECT_EQ(board.CountCommands(sim::kCmdRead), 32);
-}
-
 TEST_F(CatalogueScanTest, DirectoryHoldsTheHeadersInHostOrder) {
-    Bytes header = Header(kDol, "C:\\apps\\game.dol", 0x00030000);
-    header[248] = 0x12;
-    header[249] = 0x34;
-    header[250] = 0x56;
-    header[251] = 0x78;
+    Bytes header = Header("DOL", "C:\\apps\\game.dol", 0x00030000);
+    WriteBigEndian32(header.data() + kReservedOffset, 0x12345678);
     Lay(SlotAddress(6), header);
-    const std::string out = Scan();
+
+    EXPECT_EQ(Scan(), ErasedLines(6) + "44 4f 4c 00 00030000\n" + ErasedLines(23));
 
     const SlotHeader& entry = HeaderDirectory[6];
     EXPECT_EQ(entry.reserved, 0x12345678u);
     EXPECT_EQ(entry.size, 0x00030000u);
     EXPECT_EQ(std::string(entry.name), "C:\\apps\\game.dol");
-    EXPECT_EQ(std::memcmp(entry.magic, kDol, 4), 0);
-    EXPECT_EQ(Lines(out)[6], "44 4f 4c 00 00030000\n");
+    EXPECT_EQ(std::memcmp(entry.magic, "DOL", 4), 0);
 }
 
 TEST_F(CatalogueScanTest, ContinuationEntriesKeepWhatAnEarlierScanRead) {
-    LayHeader(1, kBin, 65536, "first");
+    LayHeader(1, "BIN", 65536, "first");
     Scan();
-    LayHeader(0, kElf, 131072);
+    LayHeader(0, "ELF", 131072);
     Scan();
 
     EXPECT_EQ(SlotMap[1].owner, 0);
@@ -328,36 +270,19 @@ TEST_F(CatalogueScanTest, UnreadableBoardStillEndsWithTheMap) {
 // Any flash content: headers with known and near-miss magics, sizes from 0 to huge, and
 // scattered bytes. The map must keep its invariant, and exactly the run starts are read.
 TEST_F(CatalogueScanTest, InvariantHoldsForRandomFlash) {
-    const char kMagics[][4] = {
-        {'(', 'C', ')', ' '},
-        {'E', 'L', 'F', '\0'},
-        {'D', 'O', 'L', '\0'},
-        {'B', 'I', 'N', '\0'},
-        {'(', 'C', ')', '\0'},
-        {'E', 'L', 'F', 'F'},
-        {'\xff', '\xff', '\xff', '\xff'},
-    };
+    const char* const magics[] = {"(C) ", "ELF", "DOL", "BIN", "(C)", "ELFF", "\xff\xff\xff\xff"};
     std::mt19937 random(0x6b656c6d);
     auto pick = [&random](uint32_t n) { return static_cast<uint32_t>(random() % n); };
     auto randomSize = [&]() -> uint32_t {
-        switch (pick(10)) {
-            case 0:
-                return 0;
-            case 1:
-                return 1 + pick(65536);
-            case 2:
-                return pick(33) * kSlotSize;
-            case 3:
-                return pick(kFlashSize + 1);
-            case 4:
-                return 0xFFFFFFFFu;
-            case 5:
-                return 0x80000000u + pick(kSlotSize);
-            case 6:
-                return kFlashSize - pick(4) * kSlotSize + pick(2);
-            default:
-                return static_cast<uint32_t>(random());
-        }
+        const uint32_t sizes[] = {0,
+                                  1 + pick(65536),
+                                  pick(33) * kSlotSize,
+                                  pick(kFlashSize + 1),
+                                  0xFFFFFFFFu,
+                                  0x80000000u + pick(kSlotSize),
+                                  kFlashSize - pick(4) * kSlotSize + pick(2),
+                                  static_cast<uint32_t>(random())};
+        return sizes[std::min(pick(10), 7u)];
     };
 
     for (int layout = 0; layout < 300; ++layout) {
@@ -365,26 +290,14 @@ TEST_F(CatalogueScanTest, InvariantHoldsForRandomFlash) {
         board.FillFlash(0xFF);
         for (int slot = 0; slot < kSlotCount; ++slot) {
             const uint32_t kind = pick(10);
-            if (kind < 4) continue;  // erased
-            if (kind < 9) {
-                LayHeader(slot, kMagics[pick(sizeof(kMagics) / sizeof(kMagics[0]))], randomSize());
-            } else {
-                Lay(SlotAddress(slot) + pick(kHeaderSize), {static_cast<uint8_t>(pick(255))});
-            }
+            if (kind >= 4 && kind < 9) LayHeader(slot, magics[pick(7)], randomSize());
+            if (kind == 9) Lay(SlotAddress(slot) + pick(kHeaderSize), {uint8_t(pick(255))});
         }
         const std::string out = Scan();
 
         const std::vector<int> starts = CheckMap(window);
         EXPECT_EQ(BanksRead(), starts);
-        EXPECT_EQ(Lines(out).size(), starts.size());
-        for (int slot = 0; slot < kSlotCount; ++slot) {
-            const SlotEntry entry = SlotMap[slot];
-            if (entry.state != Used) continue;
-            ASSERT_LE(entry.owner, slot);
-            ASSERT_GE(entry.owner, 0);
-            EXPECT_EQ(SlotMap[entry.owner].owner, entry.owner);
-            EXPECT_EQ(SlotMap[entry.owner].state, Used);
-        }
+        EXPECT_EQ(static_cast<size_t>(std::count(out.begin(), out.end(), '\n')), starts.size());
         EXPECT_EQ(Status(), "KELM OK!");
         if (HasFailure()) break;  // one broken layout says enough
     }

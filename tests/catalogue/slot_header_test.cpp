@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -17,8 +18,6 @@ using Bytes = std::vector<uint8_t>;
 Bytes Slice(const Bytes& bytes, size_t from, size_t to) {
     return Bytes(bytes.begin() + from, bytes.begin() + to);
 }
-
-Bytes SizeBytes(const Bytes& header) { return Slice(header, kSizeOffset, kSizeOffset + 4); }
 
 std::string NameText(const Bytes& header) {
     // Bounded by the field, so that a missing terminator fails the comparison.
@@ -54,35 +53,34 @@ TEST(BigEndian32, StoresMostSignificantByteFirstAndReadsItBack) {
     }
 }
 
-TEST(ImageLength, AddsTheGeneratedHeaderPartOnly) {
+// The image length adds the generated header part only; size field and slot count round it up.
+TEST(ImageLength, AddsTheHeaderPartAndRoundsUpToWholeSlots) {
+    using K = ImageKind;
     const struct {
         ImageKind kind;
-        uint64_t fileLength;
-        uint64_t imageLength;
-    } cases[] = {
-        {ImageKind::Bios, 0, 0},        {ImageKind::Bios, 131072, 131072},
-        {ImageKind::Dol, 0, 256},       {ImageKind::Dol, 65280, 65536},
-        {ImageKind::Elf, 65281, 65537}, {ImageKind::Vgc, 63488, 65536},
-        {ImageKind::Vgc, 1, 2049},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ImageLength(c.kind, c.fileLength), c.imageLength)
-            << "kind " << static_cast<int>(c.kind) << ", file " << c.fileLength;
-    }
-}
-
-TEST(SizeField, RoundsUpToWholeSlots) {
-    const struct {
-        uint64_t imageLength;
+        uint64_t fileLength, imageLength;
         uint32_t size;
         uint64_t slots;
     } cases[] = {
-        {0, 0, 0},           {1, 0x10000, 1},      {65535, 0x10000, 1},     {65536, 0x10000, 1},
-        {65537, 0x20000, 2}, {131071, 0x20000, 2}, {2097152, 0x200000, 32}, {2097153, 0x210000, 33},
+        {K::Bios, 0, 0, 0, 0},
+        {K::Bios, 1, 1, 0x10000, 1},
+        {K::Bios, 65535, 65535, 0x10000, 1},
+        {K::Bios, 65536, 65536, 0x10000, 1},
+        {K::Bios, 131071, 131071, 0x20000, 2},
+        {K::Bios, 131072, 131072, 0x20000, 2},
+        {K::Bios, 2097152, 2097152, 0x200000, 32},
+        {K::Bios, 2097153, 2097153, 0x210000, 33},
+        {K::Dol, 0, 256, 0x10000, 1},
+        {K::Dol, 65280, 65536, 0x10000, 1},
+        {K::Elf, 65281, 65537, 0x20000, 2},
+        {K::Vgc, 1, 2049, 0x10000, 1},
+        {K::Vgc, 63488, 65536, 0x10000, 1},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SizeFieldFor(c.imageLength), c.size) << c.imageLength;
-        EXPECT_EQ(SlotCountFor(c.imageLength), c.slots) << c.imageLength;
+        SCOPED_TRACE(::testing::Message() << "kind " << int(c.kind) << ", file " << c.fileLength);
+        EXPECT_EQ(ImageLength(c.kind, c.fileLength), c.imageLength);
+        EXPECT_EQ(SizeFieldFor(c.imageLength), c.size);
+        EXPECT_EQ(SlotCountFor(c.imageLength), c.slots);
     }
 }
 
@@ -104,49 +102,37 @@ TEST(SizeField, HugeFilesNeedFarMoreSlotsThanTheFlashHas) {
 
 // ---------------------------------------------------------------- generated headers
 
-TEST(GeneratedHeader, SizeFieldAtTheSlotBoundary) {
+// The whole header, from a poisoned buffer: magic, the path as name (its end kept when too
+// long), zeros up to the size field, rounded up to 64 KB; the VgcBlock after a VGC's header.
+TEST(GeneratedHeader, MagicNameZerosAndSize) {
+    const std::string longPath = "C:\\" + std::string(250, 'd') + "\\x.dol";  // 259 characters
+    const std::string dol = "C:\\games\\demo\\boot.dol";
     const struct {
+        ImageKind kind;
+        std::string path;
         uint64_t fileLength;
-        Bytes size;
+        const char* magic;
+        std::string name;
+        uint8_t slots;
     } cases[] = {
-        {65536 - 256, {0x00, 0x01, 0x00, 0x00}},
-        {65537 - 256, {0x00, 0x02, 0x00, 0x00}},
+        {ImageKind::Dol, dol, 65280, "ELF", dol, 1},
+        {ImageKind::Elf, "C:\\a.elf", 65280, "ELF", "C:\\a.elf", 1},
+        {ImageKind::Elf, "C:\\a.elf", 65281, "ELF", "C:\\a.elf", 2},
+        {ImageKind::Vgc, "D:\\x.VGC", 63488, "(C) ", "D:\\x.VGC", 1},
+        {ImageKind::Dol, longPath, 100, "ELF", "..." + longPath.substr(19), 1},
+        {ImageKind::Elf, "", 0, "ELF", "", 1},
     };
     for (const auto& c : cases) {
-        const Bytes header = Build(ImageKind::Elf, "C:\\a.elf", c.fileLength);
-        EXPECT_EQ(SizeBytes(header), c.size) << c.fileLength;
+        SCOPED_TRACE(c.path.substr(0, 30) + ", " + std::to_string(c.fileLength));
+        Bytes expected(kHeaderSize, 0);
+        std::memcpy(expected.data(), c.magic, 4);
+        std::copy(c.name.begin(), c.name.end(), expected.begin() + kNameOffset);
+        expected[kSizeOffset + 1] = c.slots;
+        if (c.kind == ImageKind::Vgc) {
+            expected.insert(expected.end(), VgcBlock, VgcBlock + kVgcBlockSize);
+        }
+        EXPECT_EQ(Build(c.kind, c.path, c.fileLength), expected);
     }
-}
-
-TEST(GeneratedHeader, DolGetsTheElfMagicAndFillsOneSlot) {
-    const std::string path = "C:\\games\\demo\\boot.dol";
-    const Bytes header = Build(ImageKind::Dol, path, 65280);
-    EXPECT_EQ(Slice(header, 0, 4), (Bytes{'E', 'L', 'F', 0}));
-    EXPECT_EQ(NameText(header), path);
-    EXPECT_EQ(SlotCountFor(ImageLength(ImageKind::Dol, 65280)), 1u);
-    EXPECT_EQ(SizeBytes(header), (Bytes{0x00, 0x01, 0x00, 0x00}));
-    // Everything after the path's terminator up to the size, reserved word included, is zero.
-    const size_t end = kNameOffset + path.size();
-    EXPECT_EQ(Slice(header, end, kSizeOffset), Bytes(kSizeOffset - end, 0));
-}
-
-TEST(GeneratedHeader, VgcGetsTheBiosMagicAndTheVgcBlockAndFillsOneSlot) {
-    const std::string path = "D:\\x.VGC";
-    const Bytes part = Build(ImageKind::Vgc, path, 63488);
-    ASSERT_EQ(part.size(), 2048u);
-    EXPECT_EQ(Slice(part, 0, 4), (Bytes{'(', 'C', ')', ' '}));
-    EXPECT_EQ(NameText(part), path);
-    EXPECT_EQ(SizeBytes(part), (Bytes{0x00, 0x01, 0x00, 0x00}));
-    EXPECT_EQ(Slice(part, kReservedOffset, kSizeOffset), Bytes(4, 0));
-    EXPECT_EQ(Slice(part, 256, 2048), Bytes(VgcBlock, VgcBlock + kVgcBlockSize));
-}
-
-TEST(GeneratedHeader, ClearsWhateverTheBufferHeld) {
-    Bytes header(kHeaderSize, 0xFF);
-    MakeGeneratedHeader(header.data(), kMagicElf, "", 0);
-    Bytes expected(kHeaderSize, 0);
-    std::memcpy(expected.data(), "ELF", 4);
-    EXPECT_EQ(header, expected);
 }
 
 // ---------------------------------------------------------------- the name field
@@ -172,16 +158,6 @@ TEST(NameField, LongPathsKeepTheirEnd) {
         EXPECT_EQ(Slice(header, 0, kNameOffset), Bytes(kNameOffset, 0xEE)) << c.length;
         EXPECT_EQ(Slice(header, kReservedOffset, kHeaderSize), Bytes(8, 0xEE)) << c.length;
     }
-}
-
-TEST(NameField, AFullPathOf259CharactersStillLeavesTheSizeIntact) {
-    const std::string path = "C:\\" + std::string(250, 'd') + "\\x.dol";
-    ASSERT_EQ(path.size(), 259u);
-    const Bytes header = Build(ImageKind::Dol, path, 100);
-    EXPECT_EQ(NameText(header), "..." + path.substr(19));
-    EXPECT_EQ(header[247], 0);
-    EXPECT_EQ(Slice(header, kReservedOffset, kHeaderSize),
-              (Bytes{0, 0, 0, 0, 0x00, 0x01, 0x00, 0x00}));
 }
 
 // ---------------------------------------------------------------- .gcb headers
@@ -212,7 +188,7 @@ TEST(GcbHeader, KeepsTheFileBytesButComputesTheSize) {
         const Bytes head = GcbHead(c.magic, 0xCAFEF00D, c.ownSize);
         const Bytes header = Build(ImageKind::Bios, "C:\\ignored.gcb", c.fileLength, head);
         EXPECT_EQ(Slice(header, 0, kSizeOffset), Slice(head, 0, kSizeOffset)) << c.what;
-        EXPECT_EQ(SizeBytes(header), c.size) << c.what;
+        EXPECT_EQ(Slice(header, kSizeOffset, kHeaderSize), c.size) << c.what;
     }
 }
 
