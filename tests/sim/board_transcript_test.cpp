@@ -50,9 +50,14 @@ TEST(BoardTranscriptTest, ShortCommandsStatusAnswersAndDataRuns) {
               "! feature fetch failed (unplugged)\n");
 }
 
-TEST(BoardTranscriptTest, EraseWithBusyPollsResetAndOddCommands) {
+TEST(BoardTranscriptTest, EraseWithBusyPollsResetAndOddOrRejectedReports) {
     sim::Board board;
     board.SetEraseBusyPolls(1);
+    const Report status = Command(sim::kCmdGetStatus);
+    EXPECT_FALSE(board.WriteOutputReport(status.data(), 64));
+    Report numbered{};
+    numbered[0] = 1;
+    EXPECT_FALSE(board.GetFeatureReport(numbered.data(), numbered.size()));
     Send(board, Command(sim::kCmdErase, 31));
     GetStatus(board);
     GetStatus(board);
@@ -66,6 +71,10 @@ TEST(BoardTranscriptTest, EraseWithBusyPollsResetAndOddCommands) {
     board.Plug();
 
     EXPECT_EQ(board.Transcript(),
+              "! violation: output report of 64 bytes (must be 65)\n"
+              "! output report failed (rejected)\n"
+              "! violation: feature fetch with report ID 1 (the board has no numbered reports)\n"
+              "! feature fetch failed (rejected)\n"
               "> ERASE bank=31\n"
               "> GET_STATUS\n"
               "< status busy=1 bus=1\n"
@@ -110,21 +119,6 @@ TEST(BoardTranscriptTest, FailuresBreakDataRuns) {
     // The write was abandoned after a failure, so it is no breach; the short report found the
     // board gone before anything else.
     EXPECT_TRUE(board.Violations().empty());
-}
-
-TEST(BoardTranscriptTest, RejectedReportsShowTheViolationAndTheFailure) {
-    sim::Board board;
-    const Report report = Command(sim::kCmdGetStatus);
-    board.WriteOutputReport(report.data(), 64);
-    Report numbered{};
-    numbered[0] = 1;
-    board.GetFeatureReport(numbered.data(), numbered.size());
-    EXPECT_EQ(board.Transcript(),
-              "! violation: output report of 64 bytes (must be 65)\n"
-              "! output report failed (rejected)\n"
-              "! violation: feature fetch with report ID 1 (the board has no numbered reports)\n"
-              "! feature fetch failed (rejected)\n");
-    board.ClearViolations();
 }
 
 }  // namespace

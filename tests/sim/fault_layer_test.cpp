@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/board.h"
@@ -19,15 +20,18 @@ using simtest::GetStatus;
 using simtest::Read;
 using simtest::Write;
 
-sim::SeededFaults Always(uint64_t seed) {
+// Chances in thousandths, in the order of the record's fields.
+sim::SeededFaults Faults(uint64_t seed, int flipped, int odd, int slow, int dropped) {
     sim::SeededFaults faults;
     faults.seed = seed;
-    faults.flippedAnswer = 1000;
-    faults.oddStatus = 1000;
-    faults.slowHandover = 1000;
-    faults.droppedData = 1000;
+    faults.flippedAnswer = flipped;
+    faults.oddStatus = odd;
+    faults.slowHandover = slow;
+    faults.droppedData = dropped;
     return faults;
 }
+
+sim::SeededFaults Always(uint64_t seed) { return Faults(seed, 1000, 1000, 1000, 1000); }
 
 // A little of everything a host does: a bus hand-over, a write, a read, an erase, status polls.
 void Traffic(sim::Board& board) {
@@ -47,34 +51,21 @@ std::vector<std::vector<uint8_t>> Answers(const sim::Board& board) {
     return answers;
 }
 
-TEST(FaultLayerTest, SameSeedSameFaultsOtherSeedOthers) {
-    sim::SeededFaults faults;
-    faults.seed = 12345;
-    faults.flippedAnswer = 300;
-    faults.droppedData = 300;
-    sim::Board first, again, other;
-    first.SetSeededFaults(faults);
-    again.SetSeededFaults(faults);
-    faults.seed = 54321;
-    other.SetSeededFaults(faults);
-    for (sim::Board* board : {&first, &again, &other}) Traffic(*board);
+TEST(FaultLayerTest, SameSeedSameFaultsOtherSeedOthersSeedZeroNone) {
+    sim::Board first, again, other, off, plain;
+    first.SetSeededFaults(Faults(12345, 300, 40, 200, 300));
+    again.SetSeededFaults(Faults(12345, 300, 40, 200, 300));
+    other.SetSeededFaults(Faults(54321, 300, 40, 200, 300));
+    off.SetSeededFaults(Always(0));
+    for (sim::Board* board : {&first, &again, &other, &off, &plain}) Traffic(*board);
 
-    EXPECT_EQ(Answers(first), Answers(again));
-    EXPECT_EQ(first.Flash(), again.Flash());
-    EXPECT_EQ(first.Transcript(), again.Transcript());
-    EXPECT_NE(first.Transcript(), other.Transcript());
     EXPECT_NE(first.Transcript().find("-- seeded: "), std::string::npos);
-}
-
-TEST(FaultLayerTest, SeedZeroIsOff) {
-    sim::SeededFaults faults = Always(0);
-    sim::Board plain, off;
-    off.SetSeededFaults(faults);
-    Traffic(plain);
-    Traffic(off);
-    EXPECT_EQ(Answers(plain), Answers(off));
-    EXPECT_EQ(plain.Transcript(), off.Transcript());
-    EXPECT_EQ(plain.Flash(), off.Flash());
+    EXPECT_NE(first.Transcript(), other.Transcript());
+    for (const auto& [one, same] : {std::pair{&first, &again}, std::pair{&off, &plain}}) {
+        EXPECT_EQ(Answers(*one), Answers(*same));
+        EXPECT_EQ(one->Flash(), same->Flash());
+        EXPECT_EQ(one->Transcript(), same->Transcript());
+    }
 }
 
 // Whatever the rates, a run of changed status answers ends within kMaxPerturbedStatus + 1
@@ -95,13 +86,8 @@ TEST(FaultLayerTest, EveryStatusPollEnds) {
 }
 
 TEST(FaultLayerTest, HandOverTakesAFewMorePollsOnly) {
-    sim::SeededFaults faults;
-    faults.seed = 99;
-    faults.flippedAnswer = 0;
-    faults.oddStatus = 0;
-    faults.slowHandover = 1000;
     sim::Board board;
-    board.SetSeededFaults(faults);
+    board.SetSeededFaults(Faults(99, 0, 0, 1000, 10));
     for (int round = 0; round < 20; ++round) {
         simtest::Send(board, BusCommand(true));
         int polls = 1;
@@ -115,11 +101,8 @@ TEST(FaultLayerTest, HandOverTakesAFewMorePollsOnly) {
 }
 
 TEST(FaultLayerTest, DroppedDataIsAcceptedAndNotProgrammed) {
-    sim::SeededFaults faults;
-    faults.seed = 7;
-    faults.droppedData = 1000;
     sim::Board board;
-    board.SetSeededFaults(faults);
+    board.SetSeededFaults(Faults(7, 10, 40, 200, 1000));
     EXPECT_TRUE(Write(board, 2, 0x100, std::vector<uint8_t>(200, 0x00)));
     EXPECT_EQ(board.Flash(), std::vector<uint8_t>(sim::kFlashSize, 0xFF));
     EXPECT_TRUE(board.Violations().empty());

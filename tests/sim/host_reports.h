@@ -12,22 +12,19 @@ namespace simtest {
 
 using Report = std::array<uint8_t, sim::kReportSize>;
 
+// Offset and length big-endian, as the firmware reads them.
 inline Report Command(uint8_t command, uint8_t bank = 0, uint16_t offset = 0, uint16_t length = 0) {
-    Report report{};
-    report[1] = command;
-    report[2] = bank;
-    report[3] = static_cast<uint8_t>(offset >> 8);
-    report[4] = static_cast<uint8_t>(offset & 0xFF);
-    report[5] = static_cast<uint8_t>(length >> 8);
-    report[6] = static_cast<uint8_t>(length & 0xFF);
-    return report;
+    return Report{0,
+                  command,
+                  bank,
+                  static_cast<uint8_t>(offset >> 8),
+                  static_cast<uint8_t>(offset),
+                  static_cast<uint8_t>(length >> 8),
+                  static_cast<uint8_t>(length)};
 }
 
 inline Report BusCommand(bool request) {
-    Report report{};
-    report[1] = sim::kCmdBus;
-    report[3] = request ? 1 : 0;
-    return report;
+    return Report{0, sim::kCmdBus, 0, static_cast<uint8_t>(request)};
 }
 
 inline bool Send(sim::Board& board, const Report& report) {
@@ -57,10 +54,8 @@ inline bool Fetch(sim::Board& board, Report& answer) {
 inline std::vector<uint8_t> Read(sim::Board& board, uint8_t bank, uint16_t offset,
                                  uint16_t length) {
     std::vector<uint8_t> bytes;
-    if (!Send(board, Command(sim::kCmdRead, bank, offset, length))) {
-        return bytes;
-    }
     Report answer{};
+    if (!Send(board, Command(sim::kCmdRead, bank, offset, length))) return bytes;
     while (bytes.size() < length && Fetch(board, answer)) {
         const size_t count = std::min<size_t>(sim::kPayloadSize, length - bytes.size());
         bytes.insert(bytes.end(), answer.begin() + 2, answer.begin() + 2 + count);
@@ -85,9 +80,7 @@ inline Status GetStatus(sim::Board& board) {
 
 inline std::vector<uint8_t> Pattern(size_t count, uint8_t seed = 0) {
     std::vector<uint8_t> bytes(count);
-    for (size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<uint8_t>(i * 7 + seed);
-    }
+    for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + seed);
     return bytes;
 }
 
