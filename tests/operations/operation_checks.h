@@ -93,6 +93,23 @@ inline void ExpectErrorBoxes(const std::vector<std::string>& texts) {
     }
 }
 
+// A common file dialog as the program opens every one: owned by the window, a 260-character
+// name buffer, no flags, and no title, folder or default extension of its own.
+inline void ExpectPlainFileDialog(const standin::FileDialogRecord& record, bool save, HWND owner,
+                                  const std::vector<std::string>& filter,
+                                  const std::string& initialName) {
+    EXPECT_EQ(record.save, save);
+    EXPECT_EQ(record.owner, owner);
+    EXPECT_EQ(record.filter, filter);
+    EXPECT_EQ(record.initialName, initialName);
+    EXPECT_EQ(record.maxFile, 260u);
+    EXPECT_EQ(record.flags, 0u);
+    EXPECT_FALSE(record.hasTitle);
+    EXPECT_FALSE(record.hasInitialDir);
+    EXPECT_FALSE(record.hasDefExt);
+    EXPECT_EQ(record.structSize, sizeof(OPENFILENAMEA));
+}
+
 // Compares a board transcript with tests/operations/golden/<name>.txt. With KELM_UPDATE_GOLDEN
 // set, writes the file instead: review the difference before committing it.
 inline void ExpectGoldenTranscript(const std::string& transcript, const std::string& name) {

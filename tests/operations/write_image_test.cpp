@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
@@ -35,7 +37,6 @@ constexpr char kNoRoom[] = "Sorry, not enough free space!\nPlease erase somethin
 constexpr char kEncrypted[] =
     "Sorry, can't flash encrypted .VGC files!\nThey depend on undocumented features\n"
     "which are only available to insider persons!";
-constexpr char kBusBusy[] = "Bus busy. Please try again later";
 
 const char kElf[4] = {'E', 'L', 'F', '\0'};
 const char kBios[4] = {'(', 'C', ')', ' '};
@@ -48,10 +49,8 @@ uint32_t RoundedSize(size_t imageLength) {
 // Index of the first differing byte, or -1: a 2 MB comparison must not print 2 MB.
 long FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
     if (a.size() != b.size()) return static_cast<long>(std::min(a.size(), b.size()));
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i] != b[i]) return static_cast<long>(i);
-    }
-    return -1;
+    const auto differs = std::mismatch(a.begin(), a.end(), b.begin());
+    return differs.first == a.end() ? -1 : static_cast<long>(differs.first - a.begin());
 }
 
 // The commands of the write itself: everything up to its bus release, before the rescan.
@@ -64,12 +63,43 @@ std::vector<traffic::SentCommand> WritePhase(const std::vector<traffic::SentComm
     return phase;
 }
 
-std::vector<int> FeasibleOnEmptyFlash(int slots, bool even) {
+// Every start from first on, step apart, that leaves room for slots slots on an empty flash.
+std::vector<int> Starts(int slots, int first, int step) {
     std::vector<int> starts;
-    for (int s = 0; s + slots <= 32; ++s) {
-        if (!even || s % 2 == 0) starts.push_back(s);
-    }
+    for (int s = first; s < 32 && s + slots <= 32; s += step) starts.push_back(s);
     return starts;
+}
+
+// Bank and offset of count chunks from offset 0 of slot start.
+std::vector<std::pair<int, int>> ChunksFrom(int start, int count) {
+    std::vector<std::pair<int, int>> chunks;
+    for (int i = 0; i < count; ++i) chunks.emplace_back(start + i / 2, (i % 2) * 32768);
+    return chunks;
+}
+
+// A file of pattern bytes whose byte 4, the VGC flags, is set as given.
+std::vector<uint8_t> WithFlags(size_t length, uint8_t flags) {
+    std::vector<uint8_t> bytes = AppTest::Pattern(length, 3);
+    bytes[4] = flags;
+    return bytes;
+}
+
+std::vector<std::string> OneOrNone(const char* text) {
+    return text != nullptr ? std::vector<std::string>{text} : std::vector<std::string>{};
+}
+
+// A file that gives fewer bytes than its length promises, or "" when there is none here.
+std::string ShortReadingFile() {
+    for (const char* path : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/kernel/profiling",
+                             "/sys/power/state"}) {
+        std::ifstream file(path, std::ios::binary | std::ios::ate);
+        const std::streamoff promised = file ? static_cast<std::streamoff>(file.tellg()) : 0;
+        std::ifstream again(path, std::ios::binary);
+        const std::string read((std::istreambuf_iterator<char>(again)),
+                               std::istreambuf_iterator<char>());
+        if (promised > 0 && read.size() < static_cast<size_t>(promised)) return path;
+    }
+    return "";
 }
 
 // Open files of this process: an image file left open shows up here.
@@ -96,10 +126,7 @@ class WriteImageTest : public AppTest {
         if (filter == kBiosFilter) {
             run = file;
             const uint32_t size = RoundedSize(file.size());
-            run[252] = static_cast<uint8_t>(size >> 24);
-            run[253] = static_cast<uint8_t>(size >> 16);
-            run[254] = static_cast<uint8_t>(size >> 8);
-            run[255] = static_cast<uint8_t>(size);
+            for (int i = 0; i < 4; ++i) run[252 + i] = static_cast<uint8_t>(size >> (24 - 8 * i));
         } else {
             const size_t headerPart = filter == kVgcFilter ? 2048 : 256;
             run = Header(filter == kVgcFilter ? kBios : kElf, path,
@@ -111,6 +138,15 @@ class WriteImageTest : public AppTest {
         return run;
     }
 
+    // The erased flash with the run of this image at slot start.
+    static std::vector<uint8_t> FlashWith(int start, int filter, const std::string& path,
+                                          const std::vector<uint8_t>& file) {
+        std::vector<uint8_t> flash(kFlash, 0xFF);
+        const std::vector<uint8_t> run = ExpectedRun(filter, path, file);
+        std::copy(run.begin(), run.end(), flash.begin() + start * kSlot);
+        return flash;
+    }
+
     // Write pressed, the open dialog answered with the file and the filter.
     void Choose(const std::string& path, int filter) {
         AnswerOpen(path, filter);
@@ -120,31 +156,35 @@ class WriteImageTest : public AppTest {
     std::vector<std::string> StatusTexts() const {
         return standin::TextHistory(dialog, IDC_STATUS);
     }
-
-    // Write, Read and Erase enabled and Abort disabled, or the other way round.
-    void ExpectIdle() const {
-        EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
-        EXPECT_TRUE(standin::Enabled(dialog, IDC_WRITE));
-        EXPECT_FALSE(standin::Enabled(dialog, IDC_ABORT));
+    bool Shown(const std::string& text) const {
+        const std::vector<std::string> texts = StatusTexts();
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
     }
-    void ExpectWriteMode() const {
-        EXPECT_EQ(FlashMenuMode, MenuMode::Write);
-        EXPECT_FALSE(standin::Enabled(dialog, IDC_WRITE));
-        EXPECT_TRUE(standin::Enabled(dialog, IDC_ABORT));
+
+    // Idle: Write, Read and Erase enabled and Abort disabled; any other mode the other way round.
+    void ExpectMode(MenuMode mode) const {
+        EXPECT_EQ(FlashMenuMode, mode);
+        EXPECT_EQ(standin::Enabled(dialog, IDC_WRITE), mode == MenuMode::Idle);
+        EXPECT_EQ(standin::Enabled(dialog, IDC_ABORT), mode != MenuMode::Idle);
     }
 };
 
 // ---------------------------------------------------------------- the file choice
 
+// The kind follows the filter; the dialog opens on the first filter every time but keeps the
+// last chosen path.
 TEST_F(WriteImageTest, OpenDialogIsOwnedFilteredAndShowsTheLastPath) {
     const std::string path = TempPath("first.elf");
-    WriteFileBytes(path, Pattern(100, 1));
+    WriteFileBytes(path, Pattern(65281, 1));
     HWND window = nullptr;
     RunConnected([&](HWND running) {
         window = running;
         Choose(path, kElfFilter);
+        EXPECT_EQ(PendingImage.kind, ImageKind::Elf);
+        EXPECT_EQ(PendingImage.slotCount, 2);
         Click(IDC_ABORT);
-        Choose(path, kElfFilter);
+        Choose(path, kDolFilter);
+        EXPECT_EQ(PendingImage.kind, ImageKind::Dol);
     });
     const std::vector<standin::FileDialogRecord> dialogs = FileDialogs();
     ASSERT_EQ(dialogs.size(), 2u);
@@ -156,181 +196,76 @@ TEST_F(WriteImageTest, OpenDialogIsOwnedFilteredAndShowsTheLastPath) {
                                              "*.elf",
                                              "VGC Files (w/o special encryption) (*.VGC)",
                                              "*.vgc"};
-    for (const standin::FileDialogRecord& record : dialogs) {
-        EXPECT_FALSE(record.save);
-        EXPECT_EQ(record.owner, window);
-        EXPECT_EQ(record.filter, filter);
-        EXPECT_EQ(record.filterIndex, 1u);  // the last choice is not remembered
-        EXPECT_EQ(record.maxFile, 260u);
-        EXPECT_EQ(record.flags, 0u);
-        EXPECT_FALSE(record.hasTitle);
-        EXPECT_FALSE(record.hasInitialDir);
-        EXPECT_FALSE(record.hasDefExt);
-        EXPECT_EQ(record.structSize, sizeof(OPENFILENAMEA));
-    }
-    EXPECT_EQ(dialogs[0].initialName, "");
-    EXPECT_EQ(dialogs[1].initialName, path);
+    traffic::ExpectPlainFileDialog(dialogs[0], false, window, filter, "");
+    traffic::ExpectPlainFileDialog(dialogs[1], false, window, filter, path);
+    for (const standin::FileDialogRecord& record : dialogs) EXPECT_EQ(record.filterIndex, 1u);
 }
 
-TEST_F(WriteImageTest, ChoiceSetsPromptsAndOffersStarts) {
-    const std::string path = TempPath("app.dol");
-    WriteFileBytes(path, Pattern(65281, 2));
-    RunConnected([&](HWND) {
-        Choose(path, kDolFilter);
-        const std::vector<std::string> texts = StatusTexts();
-        ASSERT_GE(texts.size(), 2u);
-        EXPECT_EQ(texts[texts.size() - 2], "select file to write!");
-        EXPECT_EQ(texts.back(), "select place to write!");
-        ExpectWriteMode();
-        EXPECT_EQ(PendingImage.kind, ImageKind::Dol);
-        EXPECT_EQ(PendingImage.slotCount, 2);
-        EXPECT_EQ(PendingImage.alignMask, 0);
-        EXPECT_EQ(EnabledSlots(), FeasibleOnEmptyFlash(2, false));
-        EXPECT_TRUE(CheckedSlots().empty());
-    });
-    EXPECT_TRUE(Boxes().empty());
-}
-
-// Failures of the choice end in Idle with nothing sent to the board.
-TEST_F(WriteImageTest, FailedChoicesReturnToIdleWithoutTraffic) {
+// A choice either offers exactly the feasible starts and waits in the Write mode, or is refused
+// and returns to Idle; the board hears nothing either way. Only the VGC filter looks at the
+// encryption bit, and only at bit 0x02 of byte 4.
+TEST_F(WriteImageTest, ChoiceOffersEveryFeasibleStartOrReturnsToIdle) {
     struct Case {
         const char* name;
-        int filter;
-        size_t length;  // 0 with missing: no file at all
-        bool missing;
-        bool cancel;
-        uint8_t vgcFlags;
-        std::vector<std::string> boxes;
-    };
-    const std::vector<Case> cases = {
-        {"cancelled", kDolFilter, 100, false, true, 0, {}},
-        {"missing", kDolFilter, 0, true, false, 0, {"Couldn't open file!"}},
-        {"encrypted", kVgcFilter, 5000, false, false, 0x02, {kEncrypted}},
-        {"encrypted, all bits", kVgcFilter, 5000, false, false, 0xFF, {kEncrypted}},
-        {"one byte too many", kDolFilter, 2096897, false, false, 0, {kNoRoom}},
-        {"4 GB and more", kElfFilter, 0, false, false, 0, {kNoRoom}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        standin::ClearMessageBoxes();
-        const std::string path = TempPath(std::string("choice") + std::to_string(&c - &cases[0]));
-        if (!c.missing) {
-            std::vector<uint8_t> bytes = Pattern(c.length, 3);
-            if (c.length > 4) bytes[4] = c.vgcFlags;
-            WriteFileBytes(path, bytes);
-        }
-        if (std::string(c.name) == "4 GB and more") {
-            // Sparse: a length cut to 32 bits would leave 100 bytes, which would fit.
-            std::filesystem::resize_file(path, (uint64_t{1} << 32) + 100);
-        }
-        RunConnected([&](HWND) {
-            const size_t mark = board.Log().size();
-            if (c.cancel) {
-                CancelFileDialog();
-                Click(IDC_WRITE);
-            } else {
-                Choose(path, c.filter);
-            }
-            ExpectIdle();
-            EXPECT_TRUE(traffic::Commands(board, mark).empty());
-            EXPECT_EQ(standin::TextHistory(dialog, IDC_STATUS).back(), "select file to write!");
-        });
-        traffic::ExpectErrorBoxes(c.boxes);
-    }
-}
-
-// Only the VGC filter looks at the encryption bit, and only at bit 0x02 of byte 4.
-TEST_F(WriteImageTest, EncryptionBitIsCheckedOnlyForVgc) {
-    struct Case {
-        int filter;
-        std::vector<uint8_t> head;  // the file's first bytes
-        bool refused;
-    };
-    const std::vector<Case> cases = {
-        {kVgcFilter, {0, 0, 0, 0, 0x03}, true},  {kVgcFilter, {0, 0, 0, 0, 0x01}, false},
-        {kVgcFilter, {0, 0, 0, 0, 0xFD}, false}, {kVgcFilter, {0x02, 0x02, 0x02}, false},
-        {kDolFilter, {0, 0, 0, 0, 0x02}, false}, {kBiosFilter, {0, 0, 0, 0, 0x02}, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "filter " << c.filter << " case " << (&c - &cases[0]));
-        standin::ClearMessageBoxes();
-        const std::string path = TempPath("image.vgc");
-        WriteFileBytes(path, c.head);
-        RunConnected([&](HWND) {
-            Choose(path, c.filter);
-            EXPECT_EQ(FlashMenuMode, c.refused ? MenuMode::Idle : MenuMode::Write);
-        });
-        if (c.refused) {
-            traffic::ExpectErrorBoxes({kEncrypted});
-        } else {
-            traffic::ExpectErrorBoxes({});
-        }
-    }
-}
-
-// Every start that CanPlace passes is offered, not only the first; Used and Corrupted block.
-TEST_F(WriteImageTest, EveryFeasibleStartIsOffered) {
-    Lay(0 * kSlot, Header(kBios, "bios", 4 * kSlot));
-    Lay(8 * kSlot, Header(kElf, "app", kSlot));
-    Lay(12 * kSlot, Header("XYZW", "junk", kSlot));
-    struct Case {
-        int filter;
-        size_t length;
+        int filter;  // 0: the dialog cancelled
+        std::vector<uint8_t> file;
+        const char* box;  // the refusal; none when the starts are offered
         std::vector<int> starts;
     };
-    std::vector<int> threeSlotGcb = {4};
-    for (int s = 14; s <= 28; s += 2) threeSlotGcb.push_back(s);
-    std::vector<int> twoSlotDol = {4, 5, 6, 9, 10};
-    for (int s = 13; s <= 30; ++s) twoSlotDol.push_back(s);
-    std::vector<int> emptyGcb = {4, 6, 10};
-    for (int s = 14; s <= 30; s += 2) emptyGcb.push_back(s);
-    const std::vector<Case> cases = {
-        {kBiosFilter, 3 * kSlot, threeSlotGcb},
-        {kDolFilter, 65281, twoSlotDol},
-        {kVgcFilter, 2 * kSlot - 2048, emptyGcb},  // two slots, even: same starts as count 0
-        {kBiosFilter, 0, emptyGcb},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "filter " << c.filter << ", " << c.length << " bytes");
-        const std::string path = TempPath("image");
-        std::vector<uint8_t> file = Pattern(c.length, 4);
-        if (file.size() > 4) file[4] &= static_cast<uint8_t>(~0x02);  // not encrypted
-        WriteFileBytes(path, file);
-        RunConnected([&](HWND) {
-            Choose(path, c.filter);
-            EXPECT_EQ(EnabledSlots(), c.starts);
-        });
-    }
-}
-
-// Only the odd slots free, each alone between images: room for one-slot DOL and ELF images only.
-TEST_F(WriteImageTest, NoRoomWithoutAFeasibleStart) {
-    for (int s = 0; s < 32; s += 2) Lay(s * kSlot, Header(kElf, "odd", kSlot));
-    struct Case {
-        int filter;
-        size_t length;
-        bool room;
-    };
-    for (const Case& c : {Case{kVgcFilter, 1000, false}, Case{kBiosFilter, 1000, false},
-                          Case{kDolFilter, 1000, true}, Case{kElfFilter, 1000, true},
-                          Case{kDolFilter, 65281, false}}) {
-        SCOPED_TRACE(testing::Message() << "filter " << c.filter << ", " << c.length << " bytes");
+    const auto expect = [this](const Case& c, const std::string& path) {
+        SCOPED_TRACE(c.name);
         standin::ClearMessageBoxes();
-        const std::string path = TempPath("small");
-        WriteFileBytes(path, Pattern(c.length, 5));
+        const bool placed = c.filter != 0 && c.box == nullptr;
         RunConnected([&](HWND) {
-            Choose(path, c.filter);
-            if (c.room) {
-                std::vector<int> odd;
-                for (int s = 1; s < 32; s += 2) odd.push_back(s);
-                EXPECT_EQ(EnabledSlots(), odd);
+            const size_t mark = board.Log().size();
+            c.filter == 0 ? CancelFileDialog() : AnswerOpen(path, c.filter);
+            Click(IDC_WRITE);
+            EXPECT_TRUE(traffic::Commands(board, mark).empty());
+            const std::vector<std::string> texts = StatusTexts();
+            ASSERT_GE(texts.size(), 2u);
+            EXPECT_EQ(texts[texts.size() - (placed ? 2 : 1)], "select file to write!");
+            ExpectMode(placed ? MenuMode::Write : MenuMode::Idle);
+            if (placed) {
+                EXPECT_EQ(texts.back(), "select place to write!");
+                EXPECT_EQ(EnabledSlots(), c.starts);
+                EXPECT_TRUE(CheckedSlots().empty());
             }
         });
-        if (c.room) {
-            traffic::ExpectErrorBoxes({});
-        } else {
-            traffic::ExpectErrorBoxes({kNoRoom});
-        }
+        traffic::ExpectErrorBoxes(OneOrNone(c.box));
+    };
+    const std::vector<Case> onEmptyFlash = {
+        {"cancelled", 0, Pattern(100, 2), nullptr, {}},
+        {"encrypted vgc", kVgcFilter, WithFlags(5000, 0x02), kEncrypted, {}},
+        {"vgc, all flags", kVgcFilter, WithFlags(5, 0xFF), kEncrypted, {}},
+        {"vgc, all flags but 0x02", kVgcFilter, WithFlags(5, 0xFD), nullptr, Starts(1, 0, 2)},
+        {"vgc shorter than its flags", kVgcFilter, {2, 2, 2}, nullptr, Starts(1, 0, 2)},
+        {"dol with 0x02", kDolFilter, WithFlags(5, 0x02), nullptr, Starts(1, 0, 1)},
+        {"gcb with 0x02", kBiosFilter, WithFlags(5, 0x02), nullptr, Starts(1, 0, 2)},
+        {"two-slot dol", kDolFilter, Pattern(65281, 2), nullptr, Starts(2, 0, 1)},
+        {"gcb of 0 bytes needs 0 slots", kBiosFilter, {}, nullptr, Starts(0, 0, 2)},
+        {"one byte too many", kDolFilter, Pattern(2096897, 2), kNoRoom, {}},
+    };
+    for (const Case& c : onEmptyFlash) {
+        WriteFileBytes(TempPath(c.name), c.file);
+        expect(c, TempPath(c.name));
+    }
+    expect({"missing", kDolFilter, {}, "Couldn't open file!", {}}, TempPath("missing"));
+    // Sparse: a length cut to 32 bits would leave 100 bytes, which would fit.
+    WriteFileBytes(TempPath("huge"), Pattern(100, 2));
+    std::filesystem::resize_file(TempPath("huge"), (uint64_t{1} << 32) + 100);
+    expect({"4 GB and more", kElfFilter, {}, kNoRoom, {}}, TempPath("huge"));
+
+    // Only the odd slots free: no room for an image that needs an even start or two slots.
+    for (int s = 0; s < 32; s += 2) Lay(s * kSlot, Header(kElf, "even", kSlot));
+    const std::vector<Case> onOddSlots = {
+        {"odd slots, dol", kDolFilter, Pattern(1000, 2), nullptr, Starts(1, 1, 2)},
+        {"odd slots, vgc", kVgcFilter, WithFlags(1000, 0), kNoRoom, {}},
+        {"odd slots, gcb", kBiosFilter, Pattern(1000, 2), kNoRoom, {}},
+        {"odd slots, two-slot dol", kDolFilter, Pattern(65281, 2), kNoRoom, {}},
+    };
+    for (const Case& c : onOddSlots) {
+        WriteFileBytes(TempPath(c.name), c.file);
+        expect(c, TempPath(c.name));
     }
 }
 
@@ -364,18 +299,13 @@ TEST_P(WriteBoundaryTest, WritesTheRunByteForByte) {
         file[251] = 0xAD;
     }
     WriteFileBytes(path, file);
-
-    std::vector<uint8_t> expected(kFlash, 0xFF);
-    if (c.filter != kBiosFilter || c.length != 256) {
-        const std::vector<uint8_t> run = ExpectedRun(c.filter, path, file);
-        std::copy(run.begin(), run.end(), expected.begin() + c.start * kSlot);
-    }
+    const bool nothingToSend = c.chunks.empty();  // a .gcb of just its header
 
     RunConnected([&](HWND) {
         Choose(path, c.filter);
         EXPECT_EQ(PendingImage.slotCount, c.slots);
-        EXPECT_EQ(EnabledSlots(),
-                  FeasibleOnEmptyFlash(c.slots, c.filter == kBiosFilter || c.filter == kVgcFilter));
+        const bool even = c.filter == kBiosFilter || c.filter == kVgcFilter;
+        EXPECT_EQ(EnabledSlots(), Starts(c.slots, 0, even ? 2 : 1));
         const size_t mark = board.Log().size();
         ASSERT_TRUE(ClickSlot(c.start));
 
@@ -385,28 +315,21 @@ TEST_P(WriteBoundaryTest, WritesTheRunByteForByte) {
         EXPECT_EQ(traffic::BusSequence(write), (std::vector<int>{1, 0}));
         EXPECT_GT(traffic::Count(traffic::Commands(board, mark), sim::kCmdRead), 0);  // rescan
 
-        const std::vector<std::string> texts = StatusTexts();
-        EXPECT_EQ(texts.back(), "KELM OK!");
-        EXPECT_NE(std::find(texts.begin(), texts.end(), "Done!"), texts.end());
-        if (!c.chunks.empty()) {
-            char first[64];
-            std::snprintf(first, sizeof first, "Please wait, writing flash: %d kbytes remaining",
-                          c.slots * 64);
-            EXPECT_NE(std::find(texts.begin(), texts.end(), first), texts.end()) << first;
-        }
+        EXPECT_EQ(StatusTexts().back(), "KELM OK!");
+        EXPECT_TRUE(Shown("Done!"));
+        char first[64];
+        std::snprintf(first, sizeof first, "Please wait, writing flash: %d kbytes remaining",
+                      c.slots * 64);
+        EXPECT_EQ(Shown(first), !nothingToSend) << first;
         EXPECT_EQ(SlotCaption(c.start), c.caption);
         for (int k = 1; k < c.slots; ++k) EXPECT_EQ(SlotCaption(c.start + k), "...");
-        ExpectIdle();
+        ExpectMode(MenuMode::Idle);
         EXPECT_TRUE(CheckedSlots().empty());
     });
+    const std::vector<uint8_t> expected = nothingToSend ? std::vector<uint8_t>(kFlash, 0xFF)
+                                                        : FlashWith(c.start, c.filter, path, file);
     EXPECT_EQ(FirstDifference(board.Flash(), expected), -1);
     traffic::ExpectErrorBoxes({});
-}
-
-std::vector<std::pair<int, int>> ChunksFrom(int start, int count) {
-    std::vector<std::pair<int, int>> chunks;
-    for (int i = 0; i < count; ++i) chunks.emplace_back(start + i / 2, (i % 2) * 32768);
-    return chunks;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -446,58 +369,63 @@ TEST_F(WriteImageTest, TranscriptOfAWrite) {
 
 // ---------------------------------------------------------------- failures at the click
 
-// Failures at the click keep the Write mode, its starts and the PendingImage; a second click
-// then writes the image.
-TEST_F(WriteImageTest, FileGoneAtTheClickKeepsWriteMode) {
-    const std::string path = TempPath("gone.elf");
-    const std::vector<uint8_t> file = Pattern(5000, 8);
-    WriteFileBytes(path, file);
-    RunConnected([&](HWND) {
-        Choose(path, kElfFilter);
-        const std::vector<int> starts = EnabledSlots();
-        std::filesystem::remove(path);
-        const size_t mark = board.Log().size();
-        ASSERT_TRUE(ClickSlot(4));
-        traffic::ExpectErrorBoxes({"Failed to open file!"});
-        ExpectWriteMode();
-        EXPECT_EQ(EnabledSlots(), starts);
-        EXPECT_EQ(CheckedSlots(), std::vector<int>{4});
-        EXPECT_EQ(std::string(PendingImage.path), path);
-        EXPECT_EQ(PendingImage.slotCount, 1);
-        EXPECT_TRUE(traffic::Commands(board, mark).empty());
-
-        WriteFileBytes(path, file);
-        ASSERT_TRUE(ClickSlot(5));
-        ExpectIdle();
-        EXPECT_EQ(SlotCaption(5), "Appl.");
-    });
-    const std::vector<uint8_t> run = ExpectedRun(kElfFilter, path, file);
-    const std::vector<uint8_t> flash = board.Flash();
-    EXPECT_TRUE(std::equal(run.begin(), run.end(), flash.begin() + 5 * kSlot));
-    EXPECT_EQ(board.FlashByte(4 * kSlot), 0xFF);
-}
-
-TEST_F(WriteImageTest, GcbShorterThanItsHeaderIsTooSmall) {
-    for (size_t length : {size_t{0}, size_t{100}, size_t{255}}) {
-        SCOPED_TRACE(length);
+// Refused at the click: nothing sent or written, the file closed again, and the Write mode kept
+// with its starts and the PendingImage, so that the user may click again or abort.
+TEST_F(WriteImageTest, RefusalAtTheClickKeepsWriteMode) {
+    Lay(4 * kSlot, Header(kElf, "keep me", kSlot));
+    enum class Change { None, Removed, Grown };  // the file, between the choice and the click
+    struct Case {
+        const char* name;
+        int filter;
+        size_t length;
+        Change change;
+        int slot;
+        const char* box;
+    };
+    const char kTooSmall[] = "file is too small!";
+    const std::vector<Case> cases = {
+        {"file gone", kElfFilter, 5000, Change::Removed, 5, "Failed to open file!"},
+        {"gcb of 0 bytes", kBiosFilter, 0, Change::None, 2, kTooSmall},
+        {"gcb of 100 bytes", kBiosFilter, 100, Change::None, 2, kTooSmall},
+        {"gcb of 255 bytes", kBiosFilter, 255, Change::None, 2, kTooSmall},
+        {"grown past its run", kDolFilter, 65280, Change::Grown, 31,
+         "The file has grown since it was chosen.\nPlease choose it again!"},
+        // A disabled start sent as a command must not write over an image.
+        {"occupied start", kElfFilter, 100, Change::None, 4, nullptr},
+    };
+    const std::vector<uint8_t> before = board.Flash();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         standin::ClearMessageBoxes();
-        const std::string path = TempPath("short.gcb");
-        WriteFileBytes(path, Pattern(length, 9));
+        const std::string path = TempPath(c.name);
+        WriteFileBytes(path, Pattern(c.length, 8));
         RunConnected([&](HWND) {
-            Choose(path, kBiosFilter);
+            Choose(path, c.filter);
             const std::vector<int> starts = EnabledSlots();
-            const size_t before = OpenFileCount();
+            const int slotCount = PendingImage.slotCount;
+            if (c.change == Change::Removed) std::filesystem::remove(path);
+            if (c.change == Change::Grown) WriteFileBytes(path, Pattern(c.length + 1, 8));
+            const size_t files = OpenFileCount();
             const size_t mark = board.Log().size();
-            ASSERT_TRUE(ClickSlot(2));
-            EXPECT_EQ(OpenFileCount(), before);
-            ExpectWriteMode();
-            EXPECT_EQ(EnabledSlots(), starts);
+            if (SlotEnabled(c.slot)) {
+                ASSERT_TRUE(ClickSlot(c.slot));
+            } else {
+                Command(SlotButtonIds[c.slot]);
+            }
+            EXPECT_EQ(OpenFileCount(), files);
             EXPECT_TRUE(traffic::Commands(board, mark).empty());
+            ExpectMode(MenuMode::Write);
+            EXPECT_EQ(EnabledSlots(), starts);
+            EXPECT_EQ(std::string(PendingImage.path), path);
+            EXPECT_EQ(PendingImage.slotCount, slotCount);
         });
-        traffic::ExpectErrorBoxes({"file is too small!"});
+        traffic::ExpectErrorBoxes(OneOrNone(c.box));
+        EXPECT_EQ(FirstDifference(board.Flash(), before), -1);
     }
 }
 
+// A chunk that fails keeps the bus, skips the rescan and stays in the Write mode, so that the
+// map still shows the state before; a second click then writes the image.
 TEST_F(WriteImageTest, FailedChunkKeepsWriteModeAndTheBusAndARetryWrites) {
     const std::string path = TempPath("retry.dol");
     const std::vector<uint8_t> file = Pattern(65281, 10);
@@ -509,154 +437,92 @@ TEST_F(WriteImageTest, FailedChunkKeepsWriteModeAndTheBusAndARetryWrites) {
         // Bus request (3 exchanges), first chunk (1 + 521), then the second chunk's command.
         const uint64_t secondChunk = board.ExchangeCount() + 3 + 522;
         board.InjectFault(secondChunk + 100, sim::Fault::FailWrite);
-        const size_t before = OpenFileCount();
+        const size_t files = OpenFileCount();
         ASSERT_TRUE(ClickSlot(3));
-        EXPECT_EQ(OpenFileCount(), before);
+        EXPECT_EQ(OpenFileCount(), files);
         traffic::ExpectErrorBoxes({"Error writing data.", "Flash failed!"});
-        ExpectWriteMode();
+        ExpectMode(MenuMode::Write);
         EXPECT_EQ(EnabledSlots(), starts);
         EXPECT_EQ(CheckedSlots(), (std::vector<int>{3, 4}));
         const std::vector<traffic::SentCommand> sent = traffic::Commands(board, mark);
         EXPECT_EQ(traffic::BusSequence(sent), std::vector<int>{1});  // not released
         EXPECT_EQ(traffic::Count(sent, sim::kCmdRead), 0);           // no rescan
         EXPECT_EQ(traffic::Addresses(sent, sim::kCmdWrite), ChunksFrom(3, 2));
-        EXPECT_EQ(SlotCaption(3), "free");  // the map still shows the state before
+        EXPECT_EQ(SlotCaption(3), "free");
 
         board.ClearFaults();
         standin::ClearMessageBoxes();
         ASSERT_TRUE(ClickSlot(3));
-        ExpectIdle();
+        ExpectMode(MenuMode::Idle);
         EXPECT_EQ(SlotCaption(3), "Appl.");
     });
     traffic::ExpectErrorBoxes({});
-    const std::vector<uint8_t> run = ExpectedRun(kDolFilter, path, file);
-    const std::vector<uint8_t> flash = board.Flash();
-    EXPECT_TRUE(std::equal(run.begin(), run.end(), flash.begin() + 3 * kSlot));
+    EXPECT_EQ(FirstDifference(board.Flash(), FlashWith(3, kDolFilter, path, file)), -1);
 }
 
-TEST_F(WriteImageTest, GrownFileIsRefusedAtTheClick) {
-    const std::string path = TempPath("grows.dol");
-    WriteFileBytes(path, Pattern(65280, 11));
-    RunConnected([&](HWND) {
-        Choose(path, kDolFilter);
-        EXPECT_EQ(PendingImage.slotCount, 1);
-        const std::vector<int> starts = EnabledSlots();
-        WriteFileBytes(path, Pattern(65281, 11));
-        const size_t before = OpenFileCount();
-        const size_t mark = board.Log().size();
-        ASSERT_TRUE(ClickSlot(31));
-        EXPECT_EQ(OpenFileCount(), before);
-        ExpectWriteMode();
-        EXPECT_EQ(EnabledSlots(), starts);
-        EXPECT_TRUE(traffic::Commands(board, mark).empty());
-    });
-    traffic::ExpectErrorBoxes({"The file has grown since it was chosen.\nPlease choose it again!"});
-    EXPECT_EQ(FirstDifference(board.Flash(), std::vector<uint8_t>(kFlash, 0xFF)), -1);
-}
+// ---------------------------------------------------------------- the rest of the clicks
 
-// A file that shrank is written at its new length; the size field follows it.
-TEST_F(WriteImageTest, ShrunkFileIsWrittenAtItsNewLength) {
-    const std::string path = TempPath("shrinks.dol");
-    WriteFileBytes(path, Pattern(65281, 12));
-    const std::vector<uint8_t> shorter = Pattern(100, 13);
-    RunConnected([&](HWND) {
-        Choose(path, kDolFilter);
-        EXPECT_EQ(PendingImage.slotCount, 2);
-        WriteFileBytes(path, shorter);
-        const size_t mark = board.Log().size();
-        ASSERT_TRUE(ClickSlot(6));
-        EXPECT_EQ(traffic::Addresses(WritePhase(traffic::Commands(board, mark)), sim::kCmdWrite),
-                  ChunksFrom(6, 1));
-        ExpectIdle();
-    });
-    std::vector<uint8_t> expected(kFlash, 0xFF);
-    const std::vector<uint8_t> run = ExpectedRun(kDolFilter, path, shorter);
-    std::copy(run.begin(), run.end(), expected.begin() + 6 * kSlot);
-    EXPECT_EQ(FirstDifference(board.Flash(), expected), -1);
-}
-
-// A disabled start sent as a command must not write over an image.
-TEST_F(WriteImageTest, CommandForAnInfeasibleStartWritesNothing) {
-    Lay(4 * kSlot, Header(kElf, "keep me", kSlot));
-    const std::string path = TempPath("intruder.elf");
-    WriteFileBytes(path, Pattern(100, 14));
-    const std::vector<uint8_t> before = board.Flash();
-    RunConnected([&](HWND) {
-        Choose(path, kElfFilter);
-        const size_t mark = board.Log().size();
-        Command(SlotButtonIds[4]);
-        EXPECT_TRUE(traffic::Commands(board, mark).empty());
-        ExpectWriteMode();
-    });
-    EXPECT_EQ(FirstDifference(board.Flash(), before), -1);
-}
-
-// ---------------------------------------------------------------- failures of the bus
-
-// A file that gives fewer bytes than its length promised (a sysfs attribute claims a page but
-// holds a line): nothing of the chunk goes out, the bus goes back, the rescan shows the truth.
-TEST_F(WriteImageTest, ShortReadIsReportedAndTheBusReleased) {
-    std::string path;
-    for (const char* candidate : {"/sys/kernel/mm/transparent_hugepage/enabled",
-                                  "/sys/kernel/profiling", "/sys/power/state"}) {
-        std::ifstream file(candidate, std::ios::binary | std::ios::ate);
-        const std::streamoff promised = file ? static_cast<std::streamoff>(file.tellg()) : 0;
-        if (promised > 0 && ReadFileBytes(candidate).size() < static_cast<size_t>(promised)) {
-            path = candidate;
-            break;
+// Whatever else the click runs into, the file is closed, the rescan shows what the flash now
+// holds and the menu ends in Idle; "Done!" only after a write that went out. A file that shrank
+// since the choice is written at its new length.
+TEST_F(WriteImageTest, ClickEndsWithARescanAndIdle) {
+    enum class Trouble { Shrunk, BusBusy, ReleaseFails, ReadsShort };
+    struct Case {
+        const char* name;
+        Trouble trouble;
+        const char* box;
+        int chunks;
+        std::vector<int> bus;  // up to the rescan's first read, which takes the bus too
+    };
+    const std::vector<Case> cases = {
+        {"shrunk to one chunk", Trouble::Shrunk, nullptr, 1, {1, 0, 1}},
+        {"bus busy", Trouble::BusBusy, "Bus busy. Please try again later", 0, {1, 1}},
+        {"release fails", Trouble::ReleaseFails, "Error sending ReleaseBus command.", 1, {1, 0, 1}},
+        // A sysfs attribute claims a page but holds a line: nothing of the chunk goes out.
+        {"file reads short", Trouble::ReadsShort, "Failed to read file!", 0, {1, 0, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        standin::ClearMessageBoxes();
+        board.FillFlash(0xFF);
+        std::string path = TempPath(c.name);
+        const std::vector<uint8_t> file = Pattern(100, 15);
+        WriteFileBytes(path, c.trouble == Trouble::Shrunk ? Pattern(65281, 14) : file);
+        if (c.trouble == Trouble::ReadsShort) {
+            path = ShortReadingFile();
+            if (path.empty()) GTEST_SKIP() << "no file here reads shorter than its length";
         }
+        RunConnected([&](HWND) {
+            Choose(path, kDolFilter);
+            const size_t mark = board.Log().size();
+            const uint64_t exchanges = board.ExchangeCount();
+            if (c.trouble == Trouble::Shrunk) WriteFileBytes(path, file);
+            if (c.trouble == Trouble::BusBusy) board.ScriptBusStates({sim::kBusHeldByOther});
+            // Bus request (3 exchanges), one chunk (1 + 521), then the release command.
+            if (c.trouble == Trouble::ReleaseFails) {
+                board.InjectFault(exchanges + 3 + 522, sim::Fault::FailWrite);
+            }
+            const size_t files = OpenFileCount();
+            ASSERT_TRUE(ClickSlot(1));
+            EXPECT_EQ(OpenFileCount(), files);
+            const std::vector<traffic::SentCommand> sent = traffic::Commands(board, mark);
+            std::vector<traffic::SentCommand> beforeScan;
+            for (size_t i = 0; i < sent.size() && sent[i].code != sim::kCmdRead; ++i) {
+                beforeScan.push_back(sent[i]);
+            }
+            EXPECT_EQ(traffic::Addresses(sent, sim::kCmdWrite), ChunksFrom(1, c.chunks));
+            EXPECT_EQ(traffic::BusSequence(beforeScan), c.bus);
+            EXPECT_GT(traffic::Count(sent, sim::kCmdRead), 0);
+            EXPECT_EQ(Status(), "KELM OK!");
+            EXPECT_EQ(Shown("Done!"), c.chunks != 0);
+            EXPECT_EQ(SlotCaption(1), c.chunks != 0 ? "Appl." : "free");
+            ExpectMode(MenuMode::Idle);
+        });
+        traffic::ExpectErrorBoxes(OneOrNone(c.box));
+        const std::vector<uint8_t> expected = c.chunks != 0 ? FlashWith(1, kDolFilter, path, file)
+                                                            : std::vector<uint8_t>(kFlash, 0xFF);
+        EXPECT_EQ(FirstDifference(board.Flash(), expected), -1);
     }
-    if (path.empty()) GTEST_SKIP() << "no file here reads shorter than its length";
-    RunConnected([&](HWND) {
-        Choose(path, kDolFilter);
-        const size_t mark = board.Log().size();
-        ASSERT_TRUE(ClickSlot(0));
-        const std::vector<traffic::SentCommand> sent = traffic::Commands(board, mark);
-        EXPECT_EQ(traffic::Count(sent, sim::kCmdWrite), 0);
-        EXPECT_EQ(traffic::BusSequence(WritePhase(sent)), (std::vector<int>{1, 0}));
-        EXPECT_GT(traffic::Count(sent, sim::kCmdRead), 0);
-        ExpectIdle();
-    });
-    traffic::ExpectErrorBoxes({"Failed to read file!"});
-}
-
-TEST_F(WriteImageTest, BusBusyClosesTheFileRescansAndReturnsToIdle) {
-    const std::string path = TempPath("busy.elf");
-    WriteFileBytes(path, Pattern(100, 15));
-    RunConnected([&](HWND) {
-        Choose(path, kElfFilter);
-        const size_t mark = board.Log().size();
-        board.ScriptBusStates({sim::kBusHeldByOther});
-        const size_t before = OpenFileCount();
-        ASSERT_TRUE(ClickSlot(0));
-        EXPECT_EQ(OpenFileCount(), before);
-        const std::vector<traffic::SentCommand> sent = traffic::Commands(board, mark);
-        EXPECT_EQ(traffic::Count(sent, sim::kCmdWrite), 0);
-        EXPECT_GT(traffic::Count(sent, sim::kCmdRead), 0);  // the rescan ran
-        EXPECT_EQ(Status(), "KELM OK!");
-        const std::vector<std::string> texts = StatusTexts();
-        EXPECT_EQ(std::find(texts.begin(), texts.end(), "Done!"), texts.end());
-        ExpectIdle();
-    });
-    traffic::ExpectErrorBoxes({kBusBusy});
-    EXPECT_EQ(FirstDifference(board.Flash(), std::vector<uint8_t>(kFlash, 0xFF)), -1);
-}
-
-TEST_F(WriteImageTest, FailedReleaseStillEndsWithDoneAndARescan) {
-    const std::string path = TempPath("release.elf");
-    WriteFileBytes(path, Pattern(100, 16));
-    RunConnected([&](HWND) {
-        Choose(path, kElfFilter);
-        // Bus request (3 exchanges), one chunk (1 + 521), then the release command.
-        board.InjectFault(board.ExchangeCount() + 3 + 522, sim::Fault::FailWrite);
-        ASSERT_TRUE(ClickSlot(1));
-        const std::vector<std::string> texts = StatusTexts();
-        EXPECT_NE(std::find(texts.begin(), texts.end(), "Done!"), texts.end());
-        EXPECT_EQ(texts.back(), "KELM OK!");
-        EXPECT_EQ(SlotCaption(1), "Appl.");
-        ExpectIdle();
-    });
-    traffic::ExpectErrorBoxes({"Error sending ReleaseBus command."});
 }
 
 }  // namespace
