@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
@@ -52,39 +54,45 @@ class BackupTest : public AppTest {
         ClickSlot(slot);
     }
 
-    bool Contains(const std::string& text) const {
+    bool Shown(const std::string& text) const {
         const std::vector<std::string> texts = standin::TextHistory(dialog, IDC_STATUS);
         return std::find(texts.begin(), texts.end(), text) != texts.end();
     }
 };
 
-TEST_F(BackupTest, SaveDialogOffersFileGcbWithOneFilter) {
-    LayImage(2, kElf, "app", kSlot, 1, 1);
-    const std::string path = TempPath("out.gcb");
+// Cancelling leaves the menu in Read mode with the application checked, so the next click asks
+// again; the name has no extension and gets none.
+TEST_F(BackupTest, CancelKeepsReadModeAndTheNextClickAsksAgain) {
+    LayImage(4, kElf, "three", 3 * kSlot, 3, 3);
+    const std::string path = TempPath("second try");
     HWND window = nullptr;
     RunConnected([&](HWND running) {
         window = running;
-        const int repaints = standin::RepaintCount(dialog);
-        BackUp(2, path);
-        EXPECT_GT(standin::RepaintCount(dialog), repaints);
+        Click(IDC_READ);
+        const size_t mark = board.Log().size();
+        CancelFileDialog();
+        ClickSlot(5);
+        EXPECT_TRUE(traffic::Commands(board, mark).empty());
+        EXPECT_EQ(FlashMenuMode, MenuMode::Read);
+        EXPECT_TRUE(standin::Enabled(dialog, IDC_ABORT));
+        EXPECT_EQ(CheckedSlots(), (std::vector<int>{4, 5, 6}));
+        EXPECT_TRUE(std::filesystem::is_empty(tempDir));
+
+        AnswerSave(path);
+        ClickSlot(6);
+        EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
     });
     const std::vector<standin::FileDialogRecord> dialogs = FileDialogs();
-    ASSERT_EQ(dialogs.size(), 1u);
-    const standin::FileDialogRecord& record = dialogs[0];
-    EXPECT_TRUE(record.save);
-    EXPECT_EQ(record.owner, window);
-    EXPECT_EQ(record.filter, (std::vector<std::string>{"BIOS Files(*.gcb)", "*.gcb"}));
-    EXPECT_EQ(record.initialName, "file.gcb");
-    EXPECT_EQ(record.maxFile, 260u);
-    EXPECT_EQ(record.flags, 0u);
-    EXPECT_FALSE(record.hasTitle);
-    EXPECT_FALSE(record.hasInitialDir);
-    EXPECT_FALSE(record.hasDefExt);
-    EXPECT_EQ(record.structSize, sizeof(OPENFILENAMEA));
+    ASSERT_EQ(dialogs.size(), 2u);
+    for (const standin::FileDialogRecord& record : dialogs) {
+        traffic::ExpectPlainFileDialog(record, true, window, {"BIOS Files(*.gcb)", "*.gcb"},
+                                       "file.gcb");
+    }
+    EXPECT_EQ(ReadFileBytes(path), FlashRange(4 * kSlot, 3 * kSlot));
 }
 
 // The run is counted from the owner entries, whichever of its slots is clicked; the file is
-// exactly the run's slots, half by half, header first. The name has no extension and gets none.
+// exactly the run's slots, half by half, header first, and nothing is read after them.
 TEST_F(BackupTest, SavesTheWholeRunOfTheClickedSlot) {
     struct Case {
         const char* name;
@@ -98,7 +106,7 @@ TEST_F(BackupTest, SavesTheWholeRunOfTheClickedSlot) {
     const std::vector<Case> cases = {
         {"three slots, last clicked", 4, kElf, 3 * kSlot, 3, 6, 3},
         {"three slots, head clicked", 4, kElf, 3 * kSlot, 3, 4, 3},
-        {"corrupted slot alone", 10, "JUNK", 5 * kSlot, 2, 10, 1},
+        {"corrupted, next corrupted too", 10, "JUNK", 5 * kSlot, 2, 10, 1},
         {"up to slot 31", 28, kBios, 4 * kSlot, 4, 31, 4},
         {"size 0 at slot 31", 31, kElf, 0, 1, 31, 1},
         {"clamped size at 30", 30, kElf, 3 * kSlot, 2, 31, 2},
@@ -107,26 +115,23 @@ TEST_F(BackupTest, SavesTheWholeRunOfTheClickedSlot) {
         SCOPED_TRACE(c.name);
         board.FillFlash(0xFF);
         LayImage(c.head, c.magic, "app", c.size, c.laidSlots, 2);
-        if (std::string(c.name) == "corrupted slot alone") {
-            Lay(11 * kSlot, Header("JUNK", "next", kSlot));  // itself corrupted, not saved
-        }
+        if (c.head == 10) Lay(11 * kSlot, Header("JUNK", "next", kSlot));
         const std::string path = TempPath("backup");
         RunConnected([&](HWND) {
             const size_t mark = board.Log().size();
             BackUp(c.click, path);
             const std::vector<traffic::SentCommand> sent = traffic::Commands(board, mark);
             std::vector<std::pair<int, int>> halves;
-            for (int j = 0; j < c.run; ++j) {
-                halves.emplace_back(c.head + j, 0x0000);
-                halves.emplace_back(c.head + j, 0x8000);
+            for (int bank = c.head; bank < c.head + c.run; ++bank) {
+                halves.insert(halves.end(), {{bank, 0x0000}, {bank, 0x8000}});
             }
-            EXPECT_EQ(traffic::Addresses(sent, sim::kCmdRead), halves);  // and no rescan
+            EXPECT_EQ(traffic::Addresses(sent, sim::kCmdRead), halves);
             for (uint16_t length : traffic::Lengths(sent, sim::kCmdRead)) EXPECT_EQ(length, kChunk);
             EXPECT_EQ(traffic::BusSequence(sent), (std::vector<int>{1, 0}));
             char first[64];
             std::snprintf(first, sizeof first, "Please wait, reading flash: %d kbytes remaining",
                           c.run * 64);
-            EXPECT_TRUE(Contains(first)) << first;
+            EXPECT_TRUE(Shown(first)) << first;
             EXPECT_EQ(Status(), "Done!");
             EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
             EXPECT_TRUE(standin::Enabled(dialog, IDC_READ));
@@ -146,6 +151,7 @@ TEST_F(BackupTest, TranscriptOfABackup) {
     });
 }
 
+// Owners the window never hands over, and maps a scan never builds.
 TEST(CountSlotRunTest, CountsConsecutiveOwnerEntries) {
     struct Case {
         const char* name;
@@ -158,9 +164,6 @@ TEST(CountSlotRunTest, CountsConsecutiveOwnerEntries) {
         {"below the slots", {}, -1, 0},
         {"past the slots", {}, 32, 0},
         {"continuation slot", {{4, 4}, {5, 4}}, 5, 0},
-        {"head", {{4, 4}, {5, 4}, {6, 4}}, 4, 3},
-        {"run up to slot 31", {{29, 29}, {30, 29}, {31, 29}}, 29, 3},
-        {"corrupted followed by corrupted", {{10, 10}, {11, 11}}, 10, 1},
         {"stops at the first other owner", {{0, 0}, {1, 0}, {2, 2}, {3, 0}}, 0, 2},
     };
     for (const Case& c : cases) {
@@ -172,58 +175,59 @@ TEST(CountSlotRunTest, CountsConsecutiveOwnerEntries) {
     for (SlotEntry& entry : SlotMap) entry = SlotEntry{};
 }
 
-TEST_F(BackupTest, CancelKeepsReadModeAndTheNextClickAsksAgain) {
-    LayImage(4, kElf, "three", 3 * kSlot, 3, 3);
-    const std::string path = TempPath("second try.gcb");
-    RunConnected([&](HWND) {
-        Click(IDC_READ);
-        const size_t mark = board.Log().size();
-        CancelFileDialog();
-        ClickSlot(5);
-        EXPECT_TRUE(traffic::Commands(board, mark).empty());
-        EXPECT_EQ(FlashMenuMode, MenuMode::Read);
-        EXPECT_TRUE(standin::Enabled(dialog, IDC_ABORT));
-        EXPECT_EQ(CheckedSlots(), (std::vector<int>{4, 5, 6}));
-        EXPECT_TRUE(std::filesystem::is_empty(tempDir));
-
-        AnswerSave(path);
-        ClickSlot(6);
-        EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
-    });
-    EXPECT_EQ(FileDialogs().size(), 2u);
-    EXPECT_EQ(ReadFileBytes(path), FlashRange(4 * kSlot, 3 * kSlot));
-}
-
-TEST_F(BackupTest, UnopenableFileReturnsToIdleWithoutTraffic) {
-    LayImage(0, kElf, "app", kSlot, 1, 4);
-    RunConnected([&](HWND) {
-        const size_t mark = board.Log().size();
-        BackUp(0, TempPath("no such folder/out.gcb"));
-        EXPECT_TRUE(traffic::Commands(board, mark).empty());
-        EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
-        EXPECT_EQ(Status(), "app");  // the click's name, nothing after it
-    });
-    traffic::ExpectErrorBoxes({"Failed to open file."});
-}
-
-// The file was cut to length 0 before the bus was asked for, and stays so.
-TEST_F(BackupTest, BusBusyLeavesAnEmptyFileAndIdle) {
-    LayImage(0, kElf, "app", kSlot, 1, 5);
-    const std::string path = TempPath("old backup.gcb");
-    WriteFileBytes(path, Pattern(1000, 6));
-    RunConnected([&](HWND) {
-        const size_t mark = board.Log().size();
-        board.ScriptBusStates({sim::kBusHeldByOther});
-        BackUp(0, path);
-        const std::vector<traffic::SentCommand> sent = traffic::Commands(board, mark);
-        EXPECT_EQ(traffic::Count(sent, sim::kCmdRead), 0);
-        EXPECT_EQ(traffic::BusSequence(sent), std::vector<int>{1});
-        EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
-        EXPECT_FALSE(Contains("Done!"));
-    });
-    ASSERT_TRUE(std::filesystem::exists(path));
-    EXPECT_EQ(std::filesystem::file_size(path), 0u);
-    traffic::ExpectErrorBoxes({"Bus busy. Please try again later"});
+// Every end but a failed read: the result, the reads, the bus, the mode and the boxes. Only the
+// cancelled dialog skips the repaint of the window under it.
+TEST_F(BackupTest, ResultModeAndBusAtEveryEnd) {
+    LayImage(2, kElf, "app", 2 * kSlot, 2, 8);
+    const std::string old = TempPath("old backup.gcb");
+    const std::string saved = TempPath("saved.gcb");
+    const std::string noFolder = TempPath("none/out.gcb");
+    WriteFileBytes(old, Pattern(1000, 6));
+    struct Case {
+        const char* name;
+        std::string path;  // empty: the dialog cancelled
+        bool busy;
+        int result;
+        int reads;
+        std::vector<int> bus;
+        MenuMode mode;
+        const char* box;
+    };
+    const std::vector<Case> cases = {
+        {"cancelled", "", false, 0, 0, {}, MenuMode::Read, nullptr},
+        {"no such folder", noFolder, false, 0, 0, {}, MenuMode::Idle, "Failed to open file."},
+        {"bus busy", old, true, 0, 0, {1}, MenuMode::Idle, "Bus busy. Please try again later"},
+        // A disk that refuses the bytes is a failed backup, not "Done!"; the bus goes back.
+        {"disk full", "/dev/full", false, 0, 1, {1, 0}, MenuMode::Idle, "Failed to write file."},
+        {"saved", saved, false, 1, 4, {1, 0}, MenuMode::Idle, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        standin::ClearMessageBoxes();
+        RunConnected([&](HWND) {
+            Click(IDC_READ);
+            const size_t mark = board.Log().size();
+            const int repaints = standin::RepaintCount(dialog);
+            if (c.busy) board.ScriptBusStates({sim::kBusHeldByOther});
+            c.path.empty() ? CancelFileDialog() : AnswerSave(c.path);
+            EXPECT_EQ(BackupApplication(dialog, 2), c.result);
+            EXPECT_EQ(standin::RepaintCount(dialog) > repaints, !c.path.empty());
+            const std::vector<traffic::SentCommand> sent = traffic::Commands(board, mark);
+            EXPECT_EQ(traffic::Count(sent, sim::kCmdRead), c.reads);
+            EXPECT_EQ(traffic::BusSequence(sent), c.bus);
+            EXPECT_EQ(Shown("Done!"), c.result == 1);
+            EXPECT_EQ(Status() == "KELM OK!", c.reads == 0);  // nothing shown without a read
+            EXPECT_EQ(FlashMenuMode, c.mode);
+            EXPECT_EQ(standin::Enabled(dialog, IDC_WRITE), c.mode == MenuMode::Idle);
+        });
+        traffic::ExpectErrorBoxes(c.box ? std::vector<std::string>{c.box}
+                                        : std::vector<std::string>{});
+    }
+    // The old file was cut to length 0 before the bus was asked for, and stays so.
+    EXPECT_EQ(std::filesystem::file_size(old), 0u);
+    EXPECT_EQ(ReadFileBytes(saved), FlashRange(2 * kSlot, 2 * kSlot));
+    const auto files = std::filesystem::directory_iterator(tempDir);
+    EXPECT_EQ(std::distance(begin(files), end(files)), 2);  // none from the cancel or the folder
 }
 
 // A failed read keeps the whole pieces saved before it, the bus and the Read mode.
@@ -233,17 +237,12 @@ TEST_F(BackupTest, FailedReadKeepsWholePiecesAndReadMode) {
         uint64_t piece;   // the read that fails, from 0
         uint64_t within;  // exchange inside that read: 0 is its command
         sim::Fault fault;
-        const char* box;
     };
     const std::vector<Case> cases = {
-        {"first answer of the first read", 0, 1, sim::Fault::RefuseFeature,
-         "Error reading CMD_READ response."},
-        {"second half of the first slot", 1, 300, sim::Fault::RefuseFeature,
-         "Error reading CMD_READ response."},
-        {"second half of the second slot", 3, 521, sim::Fault::RefuseFeature,
-         "Error reading CMD_READ response."},
-        {"command of the third slot", 4, 0, sim::Fault::FailWrite,
-         "Error sending CMD_READ command."},
+        {"first answer of the first read", 0, 1, sim::Fault::RefuseFeature},
+        {"second half of the first slot", 1, 300, sim::Fault::RefuseFeature},
+        {"second half of the second slot", 3, 521, sim::Fault::RefuseFeature},
+        {"command of the third slot", 4, 0, sim::Fault::FailWrite},
     };
     LayImage(4, kElf, "three", 3 * kSlot, 3, 7);
     for (const Case& c : cases) {
@@ -262,42 +261,14 @@ TEST_F(BackupTest, FailedReadKeepsWholePiecesAndReadMode) {
             EXPECT_EQ(traffic::BusSequence(sent), std::vector<int>{1});  // still requested
             EXPECT_EQ(FlashMenuMode, MenuMode::Read);
             EXPECT_EQ(CheckedSlots(), (std::vector<int>{4, 5, 6}));
-            EXPECT_FALSE(Contains("Done!"));
+            EXPECT_FALSE(Shown("Done!"));
             board.ClearFaults();
         });
         EXPECT_EQ(ReadFileBytes(path), FlashRange(4 * kSlot, c.piece * kChunk));
-        traffic::ExpectErrorBoxes({c.box});
+        traffic::ExpectErrorBoxes({c.fault == sim::Fault::FailWrite
+                                       ? "Error sending CMD_READ command."
+                                       : "Error reading CMD_READ response."});
     }
-}
-
-// A disk that refuses the bytes is a failed backup, not "Done!"; the bus goes back.
-TEST_F(BackupTest, FullDiskIsReportedAndTheBusReleased) {
-    LayImage(2, kElf, "app", 2 * kSlot, 2, 8);
-    RunConnected([&](HWND) {
-        Click(IDC_READ);
-        const size_t mark = board.Log().size();
-        AnswerSave("/dev/full");
-        EXPECT_EQ(BackupApplication(dialog, 2), 0);
-        const std::vector<traffic::SentCommand> sent = traffic::Commands(board, mark);
-        EXPECT_EQ(traffic::BusSequence(sent), (std::vector<int>{1, 0}));
-        EXPECT_FALSE(Contains("Done!"));
-        EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
-        EXPECT_TRUE(standin::Enabled(dialog, IDC_WRITE));
-    });
-    traffic::ExpectErrorBoxes({"Failed to write file."});
-}
-
-TEST_F(BackupTest, ResultIsOneOnlyWhenTheFileWasWritten) {
-    LayImage(2, kElf, "app", kSlot, 1, 9);
-    const std::string path = TempPath("result.gcb");
-    RunConnected([&](HWND) {
-        Click(IDC_READ);
-        CancelFileDialog();
-        EXPECT_EQ(BackupApplication(dialog, 2), 0);
-        AnswerSave(path);
-        EXPECT_EQ(BackupApplication(dialog, 2), 1);
-    });
-    EXPECT_EQ(ReadFileBytes(path), FlashRange(2 * kSlot, kSlot));
 }
 
 // A .gcb written to the board and backed up again comes back as it was, but for the size
@@ -322,10 +293,8 @@ TEST_F(BackupTest, RoundTripThroughAGcbFile) {
         EXPECT_EQ(SlotCaption(7), "...");
     });
     std::vector<uint8_t> expected = original;
-    expected[252] = 0x00;
-    expected[253] = 0x02;
-    expected[254] = 0x00;
-    expected[255] = 0x00;
+    const std::vector<uint8_t> size = {0x00, 0x02, 0x00, 0x00};
+    std::copy(size.begin(), size.end(), expected.begin() + 252);
     EXPECT_EQ(ReadFileBytes(saved), expected);
     EXPECT_EQ(FlashRange(6 * kSlot, 2 * kSlot), expected);
     traffic::ExpectErrorBoxes({});
