@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
@@ -49,15 +50,16 @@ class EraseTest : public AppTest {
         ClickSlot(slot);
     }
 
-    bool SlotsErased(int first, int count) const {
+    // These slots read as erased, every other slot as laid out.
+    void ExpectFlash(const std::vector<int>& erased) const {
         const std::vector<uint8_t> flash = board.Flash();
-        return std::all_of(flash.begin() + first * kSlot, flash.begin() + (first + count) * kSlot,
-                           [](uint8_t b) { return b == 0xFF; });
-    }
-    bool SlotsAsLaid(int first, int count) const {
-        const std::vector<uint8_t> flash = board.Flash();
-        return std::equal(flash.begin() + first * kSlot, flash.begin() + (first + count) * kSlot,
-                          laid.begin() + first * kSlot);
+        for (int slot = 0; slot < 32; ++slot) {
+            const bool wiped = std::count(erased.begin(), erased.end(), slot) != 0;
+            const auto from = flash.begin() + slot * kSlot;
+            EXPECT_TRUE(wiped ? std::all_of(from, from + kSlot, [](uint8_t b) { return b == 0xFF; })
+                              : std::equal(from, from + kSlot, laid.begin() + slot * kSlot))
+                << "slot " << slot << (wiped ? " not erased" : " not as laid");
+        }
     }
 
     // Status texts from the erase's first on, up to (not including) the rescan's.
@@ -72,56 +74,95 @@ class EraseTest : public AppTest {
         return texts;
     }
 
+    // What the status line shows while these slots are erased one after the other.
+    static std::vector<std::string> TextsFor(const std::vector<int>& slots) {
+        std::vector<std::string> texts;
+        for (int slot : slots) {
+            texts.push_back("Please wait, erasing block: " + std::to_string(slot) + " ");
+            texts.push_back("Done !");
+        }
+        return texts;
+    }
+
     std::vector<uint8_t> laid;
 };
 
-TEST_F(EraseTest, ConfirmationBoxIsOwnedByTheWindow) {
+// Any answer but Yes sends nothing and keeps the Erase mode with the application checked; the
+// next click asks again. A command for a free slot's (disabled) button names no application:
+// nothing is asked or sent.
+TEST_F(EraseTest, NoOrAFreeSlotSendsNothingAndKeepsEraseMode) {
     HWND window = nullptr;
     RunConnected([&](HWND running) {
         window = running;
-        Erase(4, IDNO);
+        const size_t mark = board.Log().size();
+        Erase(6, IDNO);
         EXPECT_EQ(Status(), "three");
+        EXPECT_TRUE(traffic::Commands(board, mark).empty());
+        EXPECT_EQ(FlashMenuMode, MenuMode::Erase);
+        EXPECT_TRUE(standin::Enabled(dialog, IDC_ABORT));
+        EXPECT_EQ(CheckedSlots(), (std::vector<int>{4, 5, 6}));
+        AnswerBoxes({IDNO});
+        ClickSlot(12);
+        EXPECT_EQ(CheckedSlots(), std::vector<int>{12});
+        Command(SlotButtonIds[20]);
+        EXPECT_TRUE(traffic::Commands(board, mark).empty());
+        EXPECT_EQ(FlashMenuMode, MenuMode::Erase);
     });
     const std::vector<standin::MessageBoxRecord> boxes = Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].owner, window);
-    EXPECT_EQ(boxes[0].text, kQuestion);
-    EXPECT_EQ(boxes[0].caption, "Warning");
-    EXPECT_EQ(boxes[0].type, MB_YESNO | MB_ICONWARNING);
+    ASSERT_EQ(boxes.size(), 2u);
+    for (const standin::MessageBoxRecord& box : boxes) {
+        EXPECT_EQ(box.owner, window);
+        EXPECT_EQ(box.text, kQuestion);
+        EXPECT_EQ(box.caption, "Warning");
+        EXPECT_EQ(box.type, MB_YESNO | MB_ICONWARNING);
+    }
+    ExpectFlash({});
 }
 
-// A click on any slot erases the whole application from its first slot, one bus request and
-// release per slot, then rescans.
-TEST_F(EraseTest, ErasesEverySlotOfTheApplicationUnderItsOwnBusRequest) {
-    RunConnected([&](HWND) {
-        const size_t mark = board.Log().size();
-        Erase(5, IDYES);
-        const std::vector<traffic::SentCommand> sent = traffic::Commands(board, mark);
-        std::vector<std::pair<int, int>> erase;  // code, bank or bus argument, until the scan
-        for (const traffic::SentCommand& command : sent) {
-            if (command.code == sim::kCmdRead) break;
-            if (command.code == sim::kCmdBus) erase.emplace_back(command.code, command.busArgument);
-            if (command.code == sim::kCmdErase) erase.emplace_back(command.code, command.bank);
-        }
-        const std::vector<std::pair<int, int>>
-            expected = {{sim::kCmdBus, 1}, {sim::kCmdErase, 4}, {sim::kCmdBus, 0},
-                        {sim::kCmdBus, 1}, {sim::kCmdErase, 5}, {sim::kCmdBus, 0},
-                        {sim::kCmdBus, 1}, {sim::kCmdErase, 6}, {sim::kCmdBus, 0},
-                        {sim::kCmdBus, 1}};  // the last: the rescan's first read takes the bus
-        EXPECT_EQ(erase, expected);
-        EXPECT_GT(traffic::Count(sent, sim::kCmdRead), 0);
-        EXPECT_EQ(EraseTexts(),
-                  (std::vector<std::string>{"Please wait, erasing block: 4 ", "Done !",
-                                            "Please wait, erasing block: 5 ", "Done !",
-                                            "Please wait, erasing block: 6 ", "Done !"}));
-        EXPECT_EQ(Status(), "KELM OK!");
-        for (int slot = 4; slot <= 6; ++slot) EXPECT_EQ(SlotCaption(slot), "free");
-        EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
-        EXPECT_TRUE(CheckedSlots().empty());
-    });
-    EXPECT_TRUE(SlotsErased(4, 3));
-    EXPECT_TRUE(SlotsAsLaid(0, 4));
-    EXPECT_TRUE(SlotsAsLaid(7, 25));
+// A click on any slot erases the whole application from its first slot, each slot under a bus
+// request and release of its own, then rescans; a corrupted slot goes alone, even when the slot
+// after it is corrupted too.
+TEST_F(EraseTest, YesErasesEverySlotOfTheOwnerUnderItsOwnBusRequest) {
+    struct Case {
+        const char* name;
+        int click;
+        std::vector<int> slots;
+        const char* nextCaption;  // of the slot after the erased ones
+    };
+    for (const Case& c :
+         {Case{"second slot of three", 5, {4, 5, 6}, "free"}, Case{"corrupted", 10, {10}, "???"}}) {
+        SCOPED_TRACE(c.name);
+        standin::ClearMessageBoxes();
+        RunConnected([&](HWND) {
+            const size_t mark = board.Log().size();
+            Erase(c.click, IDYES);
+            const std::vector<traffic::SentCommand> sent = traffic::Commands(board, mark);
+            std::vector<std::pair<int, int>> erase;  // code, bank or bus argument, until the scan
+            for (size_t i = 0; i < sent.size() && sent[i].code != sim::kCmdRead; ++i) {
+                const traffic::SentCommand& command = sent[i];
+                if (command.code == sim::kCmdBus)
+                    erase.emplace_back(command.code, command.busArgument);
+                if (command.code == sim::kCmdErase) erase.emplace_back(command.code, command.bank);
+            }
+            std::vector<std::pair<int, int>> expected;
+            for (int slot : c.slots) {
+                expected.insert(expected.end(),
+                                {{sim::kCmdBus, 1}, {sim::kCmdErase, slot}, {sim::kCmdBus, 0}});
+            }
+            expected.emplace_back(sim::kCmdBus, 1);  // the rescan's first read takes the bus
+            EXPECT_EQ(erase, expected);
+            EXPECT_GT(traffic::Count(sent, sim::kCmdRead), 0);
+            EXPECT_EQ(EraseTexts(), TextsFor(c.slots));
+            EXPECT_EQ(Status(), "KELM OK!");
+            for (int slot : c.slots) EXPECT_EQ(SlotCaption(slot), "free");
+            EXPECT_EQ(SlotCaption(c.slots.back() + 1), c.nextCaption);
+            EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
+            EXPECT_TRUE(CheckedSlots().empty());
+        });
+        EXPECT_EQ(BoxTexts(), std::vector<std::string>{kQuestion});
+        ExpectFlash(c.slots);
+        board.SetFlash(0, laid);
+    }
 }
 
 // Slots 7-31 are filled so that the rescan after the erase stays short.
@@ -134,50 +175,6 @@ TEST_F(EraseTest, TranscriptOfAnErase) {
         ClickSlot(6);
         traffic::ExpectGoldenTranscript(board.Transcript(), "erase_three_slots.txt");
     });
-}
-
-TEST_F(EraseTest, CorruptedSlotIsErasedAlone) {
-    RunConnected([&](HWND) {
-        const size_t mark = board.Log().size();
-        Erase(10, IDYES);
-        EXPECT_EQ(traffic::Count(traffic::Commands(board, mark), sim::kCmdErase), 1);
-        EXPECT_EQ(SlotCaption(10), "free");
-        EXPECT_EQ(SlotCaption(11), "???");
-    });
-    EXPECT_TRUE(SlotsErased(10, 1));
-    EXPECT_TRUE(SlotsAsLaid(0, 10));
-    EXPECT_TRUE(SlotsAsLaid(11, 21));
-}
-
-TEST_F(EraseTest, NoSendsNothingAndKeepsEraseMode) {
-    RunConnected([&](HWND) {
-        const size_t mark = board.Log().size();
-        Erase(6, IDNO);
-        EXPECT_TRUE(traffic::Commands(board, mark).empty());
-        EXPECT_EQ(FlashMenuMode, MenuMode::Erase);
-        EXPECT_TRUE(standin::Enabled(dialog, IDC_ABORT));
-        EXPECT_EQ(CheckedSlots(), (std::vector<int>{4, 5, 6}));
-        // The next click asks again.
-        AnswerBoxes({IDNO});
-        ClickSlot(12);
-        EXPECT_EQ(CheckedSlots(), std::vector<int>{12});
-        EXPECT_EQ(FlashMenuMode, MenuMode::Erase);
-    });
-    EXPECT_EQ(Boxes().size(), 2u);
-    EXPECT_TRUE(SlotsAsLaid(0, 32));
-}
-
-// A command for a free slot's (disabled) button names no application: nothing is asked or sent.
-TEST_F(EraseTest, FreeSlotCommandErasesNothing) {
-    RunConnected([&](HWND) {
-        Click(IDC_ERASE);
-        const size_t mark = board.Log().size();
-        Command(SlotButtonIds[20]);
-        EXPECT_TRUE(traffic::Commands(board, mark).empty());
-        EXPECT_EQ(FlashMenuMode, MenuMode::Erase);
-    });
-    EXPECT_TRUE(Boxes().empty());
-    EXPECT_TRUE(SlotsAsLaid(0, 32));
 }
 
 // With the bus refused, each slot shows its own message and keeps its bytes; the menu still
@@ -194,13 +191,9 @@ TEST_F(EraseTest, RefusedBusForEverySlotErasesNothing) {
         EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
         EXPECT_EQ(SlotCaption(4), "Appl.");
     });
-    std::vector<std::string> texts;
-    for (const standin::MessageBoxRecord& box : Boxes()) texts.push_back(box.text);
-    ASSERT_EQ(texts.size(), 4u);
-    EXPECT_EQ(texts[0], kQuestion);
-    for (size_t i = 1; i < texts.size(); ++i)
-        EXPECT_EQ(texts[i], "Bus busy. Please try again later");
-    EXPECT_TRUE(SlotsAsLaid(0, 32));
+    const std::string busy = "Bus busy. Please try again later";
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kQuestion, busy, busy, busy}));
+    ExpectFlash({});
 }
 
 // An erase command that does not go out leaves the head, which still claims its whole run
@@ -212,20 +205,15 @@ TEST_F(EraseTest, FailedEraseCommandGoesOnWithTheNextSlot) {
         board.InjectFault(board.ExchangeCount() + 3, sim::Fault::FailWrite);
         AnswerBoxes({IDYES});
         ClickSlot(4);
-        EXPECT_EQ(EraseTexts(),
-                  (std::vector<std::string>{"Please wait, erasing block: 4 ", "Done !",
-                                            "Please wait, erasing block: 5 ", "Done !",
-                                            "Please wait, erasing block: 6 ", "Done !"}));
+        EXPECT_EQ(EraseTexts(), TextsFor({4, 5, 6}));
         EXPECT_EQ(SlotCaption(4), "Appl.");
         EXPECT_EQ(SlotCaption(5), "...");
         EXPECT_EQ(SlotCaption(6), "...");
         EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
     });
-    const std::vector<standin::MessageBoxRecord> boxes = Boxes();
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1].text, "Error sending CMD_ERASE command.");
-    EXPECT_TRUE(SlotsAsLaid(4, 1));
-    EXPECT_TRUE(SlotsErased(5, 2));
+    EXPECT_EQ(BoxTexts(),
+              (std::vector<std::string>{kQuestion, "Error sending CMD_ERASE command."}));
+    ExpectFlash({5, 6});
 }
 
 }  // namespace
