@@ -6,6 +6,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 using ClockTest = KernelTest;
 
@@ -23,30 +24,23 @@ TEST_F(ClockTest, VirtualSleepAdvancesTheClockAtOnce) {
     EXPECT_EQ(standin::SleepCalls(), (std::vector<DWORD>{60000, 0, 5}));
 }
 
-TEST_F(ClockTest, RealSleepSleepsAndIsRecorded) {
-    const uint64_t before = standin::NowMs();
-    const Clock::time_point start = Clock::now();
-    Sleep(30);
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(30));
-    EXPECT_GE(standin::NowMs() - before, 29u);
-    EXPECT_EQ(standin::SleepCalls(), (std::vector<DWORD>{30}));
-}
-
-TEST_F(ClockTest, ResetRestoresTheRealClockAndForgetsSleeps) {
+// After a reset, waits and sleeps take their real time again, and earlier sleeps are forgotten.
+TEST_F(ClockTest, ResetRestoresTheRealClockAndUnscaledWaits) {
     standin::SetVirtualClock(true);
     standin::SetWaitScale(0.0);
     Sleep(100000);
     standin::Reset();
     EXPECT_TRUE(standin::SleepCalls().empty());
-    // Unscaled again: a 30 ms wait takes 30 ms.
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const uint64_t before = standin::NowMs();
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(WaitForSingleObject(event, 30), WAIT_TIMEOUT);
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(29));
-    const uint64_t before = standin::NowMs();
-    Sleep(20);
-    EXPECT_GE(standin::NowMs() - before, 19u);
+    EXPECT_GE(Clock::now() - start, milliseconds(29));
+    Sleep(30);
+    EXPECT_GE(Clock::now() - start, milliseconds(59));
+    EXPECT_GE(standin::NowMs() - before, 58u);
     EXPECT_LT(standin::NowMs() - before, 100000u);
+    EXPECT_EQ(standin::SleepCalls(), (std::vector<DWORD>{30}));
     CloseHandle(event);
 }
 

@@ -36,22 +36,28 @@ class DialogBoxTest : public UserTest {
     HINSTANCE module = nullptr;
 };
 
-TEST_F(DialogBoxTest, InitialisesBeforeShowingThenRunsTheScript) {
+// The dialog is initialised before it is shown; then the script clicks, and only visible, enabled
+// buttons take a click.
+TEST_F(DialogBoxTest, InitialisesBeforeShowingThenClicksReachVisibleEnabledButtons) {
     bool visibleDuringInit = true;
     ProcHandler() = [&](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
         if (message == WM_INITDIALOG)
             visibleDuringInit = IsWindowVisible(GetDlgItem(window, IDC_GO));
         return FALSE;
     };
-    bool visibleInScript = false;
-    Run(IDD_EXTENDED, [&](HWND dialog) {
-        visibleInScript = IsWindowVisible(GetDlgItem(dialog, IDC_GO));
+    Run(IDD_EXTENDED, [](HWND dialog) {
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, IDC_GO)));
         EXPECT_EQ(standin::CurrentDialog(), dialog);
+        const std::pair<int, bool> cases[] = {
+            {IDC_GO, true},     {IDC_HIDDEN, false}, {IDC_OFF, false}, {IDC_STATUS, false},
+            {IDC_FRAME, false}, {IDC_FIELD, false},  {999, false},     {IDC_PLAIN_CHECK, true}};
+        for (const auto& [id, reaches] : cases)
+            EXPECT_EQ(standin::Click(dialog, id), reaches) << id;
     });
     EXPECT_FALSE(visibleDuringInit);
-    EXPECT_TRUE(visibleInScript);
     EXPECT_EQ(ProcCalls().at(0).message, static_cast<UINT>(WM_INITDIALOG));
     EXPECT_EQ(ProcCalls().at(0).lParam, 1234);
+    EXPECT_EQ(ProcCommands(), (std::vector<int>{IDC_GO, IDC_PLAIN_CHECK, IDCANCEL}));
     EXPECT_EQ(standin::CurrentDialog(), nullptr);
 }
 
@@ -75,17 +81,6 @@ TEST_F(DialogBoxTest, UnhandledCloseBecomesCancel) {
     ProcCalls().clear();
     EXPECT_EQ(Run(IDD_CLASSIC, nullptr), -1);
     EXPECT_EQ(ProcMessages(), (std::vector<UINT>{WM_INITDIALOG, WM_SYSCOMMAND, WM_CLOSE}));
-}
-
-TEST_F(DialogBoxTest, ClicksReachOnlyVisibleEnabledButtons) {
-    Run(IDD_EXTENDED, [](HWND dialog) {
-        const std::pair<int, bool> cases[] = {
-            {IDC_GO, true},     {IDC_HIDDEN, false}, {IDC_OFF, false}, {IDC_STATUS, false},
-            {IDC_FRAME, false}, {IDC_FIELD, false},  {999, false},     {IDC_PLAIN_CHECK, true}};
-        for (const auto& [id, reaches] : cases)
-            EXPECT_EQ(standin::Click(dialog, id), reaches) << id;
-    });
-    EXPECT_EQ(ProcCommands(), (std::vector<int>{IDC_GO, IDC_PLAIN_CHECK, IDCANCEL}));
 }
 
 // An automatic button has changed its check by the time its parent hears of the click; an

@@ -75,25 +75,31 @@ class SetupDiTest : public KernelTest {
     HDEVINFO set = INVALID_HANDLE_VALUE;
 };
 
-TEST_F(SetupDiTest, EnumeratesPresentInterfacesInTheOrderAdded) {
+// The list holds the interfaces present when it was made, in the order added; paths longer than
+// MAX_PATH come whole. An interface whose detail fails still answers the size query.
+TEST_F(SetupDiTest, EnumeratesPresentInterfacesInOrderAsTheyWereWhenListed) {
     sim::Board unplugged;
     unplugged.Unplug();
     sim::Board plugged;
+    standin::HidInterface failing = Interface("failing");
+    failing.detailFails = true;
+    const std::string longPath = "\\\\?\\hid#" + std::string(300, 'x') + "#{guid}";
     standin::AddHidInterface(Interface("first"));
     standin::AddHidInterface(Interface("unplugged board", &unplugged));
     standin::AddHidInterface(Interface("plugged board", &plugged));
-    standin::AddHidInterface(Interface("last"));
-    OpenSet();
-    EXPECT_EQ(AllPaths(), (std::vector<std::string>{"first", "plugged board", "last"}));
-}
-
-TEST_F(SetupDiTest, ListIsASnapshotOfWhenItWasMade) {
-    sim::Board board;
-    standin::AddHidInterface(Interface("board", &board));
+    standin::AddHidInterface(failing);
+    standin::AddHidInterface(Interface(longPath));
     OpenSet();
     standin::AddHidInterface(Interface("added later"));
-    board.Unplug();
-    EXPECT_EQ(AllPaths(), (std::vector<std::string>{"board"}));
+    plugged.Unplug();
+    EXPECT_EQ(AllPaths(), (std::vector<std::string>{"first", "plugged board", "", longPath}));
+
+    SP_DEVICE_INTERFACE_DATA data;
+    ASSERT_TRUE(Enumerate(2, &data));
+    DWORD required = 0;
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_NE(required, 0u);
 }
 
 TEST_F(SetupDiTest, RefusesAnotherKindOfListAndAnUnavailableSet) {
@@ -163,32 +169,18 @@ TEST_F(SetupDiTest, DetailFetchFollowsWindowsSizeRules) {
     }
 }
 
-TEST_F(SetupDiTest, PathsLongerThanMaxPathComeWhole) {
-    const std::string longPath = "\\\\?\\hid#" + std::string(300, 'x') + "#{guid}";
-    standin::AddHidInterface(Interface(longPath));
+TEST_F(SetupDiTest, DestroyedListIsGoneAndOnlySetupDiDestroysIt) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     OpenSet();
-    EXPECT_EQ(PathAt(0), longPath);
-}
-
-TEST_F(SetupDiTest, DetailFailsOnlyWithABuffer) {
-    standin::HidInterface failing = Interface("failing");
-    failing.detailFails = true;
-    standin::AddHidInterface(failing);
-    standin::AddHidInterface(Interface("fine"));
-    OpenSet();
-    SP_DEVICE_INTERFACE_DATA data;
-    ASSERT_TRUE(Enumerate(0, &data));
-    DWORD required = 0;
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(PathAt(0), "");
-    EXPECT_EQ(PathAt(1), "fine");
-}
-
-TEST_F(SetupDiTest, DestroyedListIsGone) {
-    OpenSet();
+    EXPECT_EQ(standin::OpenHandleCount(), 1);
     EXPECT_EQ(standin::OpenDeviceInfoSets(), 1);
+    EXPECT_FALSE(CloseHandle(set));
+    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(event));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(CloseHandle(event));
+
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+    EXPECT_EQ(standin::OpenDeviceInfoSets(), 0);
     EXPECT_FALSE(SetupDiDestroyDeviceInfoList(set));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     SP_DEVICE_INTERFACE_DATA data;
