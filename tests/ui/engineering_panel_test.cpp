@@ -32,6 +32,7 @@ constexpr char kBadAddress[] = "Invalid address field value.";
 constexpr char kOpenFailed[] = "Failed to open file.";
 constexpr char kBadSectorFile[] = "Invalid syntax in hex file.";
 constexpr char kReadSendFailed[] = "Error sending CMD_READ command.";
+constexpr char kReadFailed[] = "Failed to read file.";
 constexpr char kResetText[] = "Board reset.\n\nUnplug and plug back device to re-enumerate.";
 const std::string kReadSector =
     "> READ bank=0 offset=0x0000 length=32768\n< data x521 (32768 bytes)\n";
@@ -83,27 +84,18 @@ class PanelAppTest : public AppTest {
 TEST_F(PanelAppTest, SectorTransfersCountDownFromTheirOwnSizeWithoutTheBus) {
     const std::string file = TempPath("sector.bin");
     WriteFileBytes(file, Pattern(kSector, 3));
-    struct Case {
-        int command;
-        std::string transcript;
-        const char* countdown;
-    };
-    const std::vector<Case> cases = {
-        {IDC_BLANK_CHECK, kReadSector, kReadingText},
-        {IDC_UPLOAD, kReadSector, kReadingText},
-        {IDC_VERIFY, kReadSector, kReadingText},
-        {IDC_PROGRAM, kWriteSector, kWritingText},
-    };
     RunConnected([&](HWND) {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(c.command);
+        for (int command : {IDC_BLANK_CHECK, IDC_UPLOAD, IDC_VERIFY, IDC_PROGRAM}) {
+            SCOPED_TRACE(command);
+            const bool program = command == IDC_PROGRAM;
             Fresh();
             ProgressCounter = {5, 5};  // a leftover that must not be carried on
-            if (c.command == IDC_UPLOAD) AnswerSave(TempPath("up.hex"));
-            if (c.command == IDC_VERIFY || c.command == IDC_PROGRAM) AnswerOpen(file, 0);
-            Command(c.command);
-            EXPECT_EQ(board.Transcript(), c.transcript);
-            EXPECT_EQ(standin::TextHistory(dialog, IDC_STATUS), Countdown(c.countdown));
+            if (command == IDC_UPLOAD) AnswerSave(TempPath("up.hex"));
+            if (command == IDC_VERIFY || program) AnswerOpen(file, 0);
+            Command(command);
+            EXPECT_EQ(board.Transcript(), program ? kWriteSector : kReadSector);
+            EXPECT_EQ(standin::TextHistory(dialog, IDC_STATUS),
+                      Countdown(program ? kWritingText : kReadingText));
         }
     });
 }
@@ -196,32 +188,15 @@ TEST_F(PanelAppTest, SectorFiles) {
     EXPECT_TRUE(dialogs[2].save);
 }
 
-// Without a board the first device command fails: before any dialog for the upload and the
-// blank check, after the file was read for program and verify. Dialog 101 has no count field.
+// Dialog 101 has no count field, so the manual read is refused there; without a board the
+// upload fails at its first report, before any file dialog.
 TEST_F(PanelAppTest, NotConnected) {
-    const std::string file = TempPath("s.bin");
-    WriteFileBytes(file, Pattern(kSector, 2));
-    struct Case {
-        int command;
-        std::string box;
-        size_t dialogs;
-    };
-    const std::vector<Case> cases = {
-        {IDC_UPLOAD, kReadSendFailed, 0}, {IDC_BLANK_CHECK, kReadSendFailed, 0},
-        {IDC_VERIFY, kReadSendFailed, 1}, {IDC_PROGRAM, "Error sending CMD_WRITE command.", 1},
-        {IDC_PANEL_READ, kBadCount, 0},
-    };
     Run([&](HWND) {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(c.command);
-            standin::ClearMessageBoxes();
-            const size_t before = FileDialogs().size();
-            if (c.dialogs != 0) AnswerOpen(file, 0);
-            Command(c.command);
-            EXPECT_EQ(BoxTexts(), Texts{c.box});
-            EXPECT_EQ(FileDialogs().size() - before, c.dialogs);
-        }
+        Command(IDC_PANEL_READ);
+        Command(IDC_UPLOAD);
     });
+    EXPECT_EQ(BoxTexts(), (Texts{kBadCount, kReadSendFailed}));
+    EXPECT_TRUE(FileDialogs().empty());
     EXPECT_EQ(board.ExchangeCount(), 0u);
 }
 
@@ -424,13 +399,7 @@ TEST_F(PanelFieldsTest, ResultsAndFailures) {
         {"program", ProgramSector, load, false, 1, {}, true},
         {"program, cancelled", ProgramSector, cancel, false, 0, {}, false},
         {"program, no file", ProgramSector, missing, false, 0, noFile, false},
-        {"program, unreadable",
-         ProgramSector,
-         unreadable,
-         false,
-         0,
-         {"Failed to read file."},
-         false},
+        {"program, unreadable", ProgramSector, unreadable, false, 0, {kReadFailed}, false},
         {"program, refused", ProgramSector, load, true, 0, writeRefused, true},
         {"verify", VerifySector, load, false, 1, {"File content DOES match."}, true},
         {"verify, refused", VerifySector, load, true, 1, {kReadSendFailed}, true},

@@ -19,9 +19,8 @@
 namespace {
 
 constexpr size_t kSlot = 65536;
-const char kElf[4] = {'E', 'L', 'F', '\0'};
-const char kBios[4] = {'(', 'C', ')', ' '};
 constexpr int kDolFilter = 2;
+constexpr int kElfFilter = 3;
 
 class MenuCommandsTest : public AppTest {
   protected:
@@ -29,8 +28,8 @@ class MenuCommandsTest : public AppTest {
         AppTest::SetUp();
         PendingImage = PendingImageState{};
         // BIOS in 0-1, an application in 4-6, a corrupted slot 10; the rest free.
-        Lay(0, Header(kBios, "C:\\kelm\\bios.gcb", 2 * kSlot));
-        Lay(4 * kSlot, Header(kElf, "C:\\games\\three.elf", 3 * kSlot));
+        Lay(0, Header("(C) ", "C:\\kelm\\bios.gcb", 2 * kSlot));
+        Lay(4 * kSlot, Header("ELF", "C:\\games\\three.elf", 3 * kSlot));
         Lay(10 * kSlot, Header("ABCD", "ignored", kSlot));
     }
 
@@ -46,46 +45,40 @@ class MenuCommandsTest : public AppTest {
 
 const std::vector<int> kOccupied = {0, 1, 4, 5, 6, 10};
 
-// In Idle a click only names the slot and checks its application; nothing is sent.
+// In Idle a click only names the slot and checks its application; nothing is sent. The
+// push-like check box toggles itself, but the click sets the highlight regardless, so a second
+// click on the same slot leaves it checked. Identifiers between the slot buttons belong to no
+// slot and change nothing.
 TEST_F(MenuCommandsTest, IdleClickNamesAndHighlights) {
-    struct Case {
+    const std::string three = "C:\\games\\three.elf";
+    const struct {
         int slot;
         std::string status;
         std::vector<int> checked;
-    };
-    const std::vector<Case> cases = {
-        {5, "C:\\games\\three.elf", {4, 5, 6}},  // a continuation slot names its head
-        {4, "C:\\games\\three.elf", {4, 5, 6}},
-        {1, "C:\\kelm\\bios.gcb", {0, 1}},
+    } cases[] = {
+        {5, three, {4, 5, 6}},  // a continuation slot names its head
+        {4, three, {4, 5, 6}},     {4, three, {4, 5, 6}},
+        {6, three, {4, 5, 6}},     {0, "C:\\kelm\\bios.gcb", {0, 1}},
         {10, "(CORRUPTED)", {10}},
     };
     RunConnected([&](HWND) {
-        for (const Case& c : cases) {
+        const uint64_t exchanges = board.ExchangeCount();
+        for (const auto& c : cases) {
             SCOPED_TRACE(c.slot);
-            const uint64_t exchanges = board.ExchangeCount();
             ASSERT_TRUE(ClickSlot(c.slot));
             EXPECT_EQ(Status(), c.status);
             EXPECT_EQ(CheckedSlots(), c.checked);
             EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
-            EXPECT_EQ(board.ExchangeCount(), exchanges);
         }
+        for (int id : {1026, 1030, 1031, 1032, 1042, 1088, 1105}) {
+            OnSlotClick(dialog, id);
+            EXPECT_EQ(Status(), "(CORRUPTED)") << id;
+            EXPECT_EQ(CheckedSlots(), (std::vector<int>{10})) << id;
+        }
+        EXPECT_EQ(board.ExchangeCount(), exchanges);
     });
     EXPECT_TRUE(Boxes().empty());
     EXPECT_TRUE(FileDialogs().empty());
-}
-
-// The push-like check box toggles itself; the click sets the highlight regardless, so a second
-// click on the same slot leaves it checked.
-TEST_F(MenuCommandsTest, HighlightOverridesTheButtonsOwnToggle) {
-    RunConnected([&](HWND) {
-        ASSERT_TRUE(ClickSlot(4));
-        ASSERT_TRUE(ClickSlot(4));
-        EXPECT_EQ(CheckedSlots(), (std::vector<int>{4, 5, 6}));
-        ASSERT_TRUE(ClickSlot(6));
-        EXPECT_EQ(CheckedSlots(), (std::vector<int>{4, 5, 6}));
-        ASSERT_TRUE(ClickSlot(0));
-        EXPECT_EQ(CheckedSlots(), (std::vector<int>{0, 1}));
-    });
 }
 
 // The name ends at its zero byte, and at byte 247 when it has none: the reserved word and the
@@ -104,7 +97,7 @@ TEST_F(MenuCommandsTest, NameIsShownUpToItsZeroAndNeverPastByte247) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<uint8_t> header = Header(kElf, "", kSlot);
+        std::vector<uint8_t> header = Header("ELF", "", kSlot);
         std::fill(header.begin() + 4, header.begin() + 248, 0);
         std::copy(c.field.begin(), c.field.end(), header.begin() + 4);
         header[248] = 'R';  // reserved word: visible if the name ran over
@@ -119,49 +112,43 @@ TEST_F(MenuCommandsTest, NameIsShownUpToItsZeroAndNeverPastByte247) {
     }
 }
 
-TEST_F(MenuCommandsTest, ReadAndEraseEnterTheirModes) {
+// Each action button enters its mode with its prompt (Read has none) and enables the slots it
+// may act on; Abort returns to the Idle enabling with nothing checked and leaves the prompt.
+TEST_F(MenuCommandsTest, ActionButtonsEnterTheirModesAndAbortRestoresIdle) {
+    const std::string path = TempPath("one.elf");
+    WriteFileBytes(path, Pattern(10, 2));
+    std::vector<int> free;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        if (std::count(kOccupied.begin(), kOccupied.end(), slot) == 0) free.push_back(slot);
+    }
+    const struct {
+        int button;
+        MenuMode mode;
+        const char* prompt;
+        std::vector<int> enabled;
+    } cases[] = {
+        {IDC_READ, MenuMode::Read, "KELM OK!", kOccupied},
+        {IDC_ERASE, MenuMode::Erase, "select application to erase!", kOccupied},
+        {IDC_WRITE, MenuMode::Write, "select place to write!", free},
+    };
     RunConnected([&](HWND) {
-        ASSERT_TRUE(Click(IDC_READ));
-        EXPECT_EQ(FlashMenuMode, MenuMode::Read);
-        EXPECT_EQ(Status(), "KELM OK!");  // Read shows no prompt
-        EXPECT_TRUE(ActionButtonsBusy());
-        EXPECT_EQ(EnabledSlots(), kOccupied);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.prompt);
+            if (c.mode == MenuMode::Write) AnswerOpen(path, kElfFilter);
+            ASSERT_TRUE(Click(c.button));
+            EXPECT_EQ(FlashMenuMode, c.mode);
+            EXPECT_EQ(Status(), c.prompt);
+            EXPECT_TRUE(ActionButtonsBusy());
+            EXPECT_EQ(EnabledSlots(), c.enabled);
 
-        ASSERT_TRUE(Click(IDC_ABORT));
-        EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
-        EXPECT_TRUE(ActionButtonsIdle());
-
-        ASSERT_TRUE(Click(IDC_ERASE));
-        EXPECT_EQ(FlashMenuMode, MenuMode::Erase);
-        EXPECT_EQ(Status(), "select application to erase!");
-        EXPECT_TRUE(ActionButtonsBusy());
-        EXPECT_EQ(EnabledSlots(), kOccupied);
-        ASSERT_TRUE(Click(IDC_ABORT));
-        EXPECT_EQ(Status(), "select application to erase!");  // Abort leaves the text
+            ASSERT_TRUE(Click(IDC_ABORT));
+            EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
+            EXPECT_TRUE(ActionButtonsIdle());
+            EXPECT_EQ(EnabledSlots(), kOccupied);
+            EXPECT_TRUE(CheckedSlots().empty());
+            EXPECT_EQ(Status(), c.prompt);
+        }
     });
-}
-
-// A Read click hands the owner of the clicked slot to the backup; an Erase click to the erase.
-TEST_F(MenuCommandsTest, ReadAndEraseClicksActOnTheOwner) {
-    const std::string path = TempPath("owner.gcb");
-    RunConnected([&](HWND) {
-        ASSERT_TRUE(Click(IDC_READ));
-        AnswerSave(path);
-        ASSERT_TRUE(ClickSlot(6));
-        EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
-
-        ASSERT_TRUE(Click(IDC_ERASE));
-        AnswerBoxes({IDNO});
-        ASSERT_TRUE(ClickSlot(5));
-        EXPECT_EQ(Status(), "C:\\games\\three.elf");
-        EXPECT_EQ(CheckedSlots(), (std::vector<int>{4, 5, 6}));
-        EXPECT_EQ(FlashMenuMode, MenuMode::Erase);
-    });
-    const std::vector<uint8_t> saved = ReadFileBytes(path);
-    ASSERT_EQ(saved.size(), 3 * kSlot);
-    EXPECT_EQ(std::vector<uint8_t>(saved.begin(), saved.begin() + 256),
-              Header(kElf, "C:\\games\\three.elf", 3 * kSlot));
-    ASSERT_EQ(BoxTexts().size(), 1u);
 }
 
 // In Write mode the click marks the run from the clicked slot itself and names a free slot;
@@ -184,41 +171,6 @@ TEST_F(MenuCommandsTest, WriteClickMarksTheRunFromTheClickedSlot) {
         EXPECT_EQ(CheckedSlots(), (std::vector<int>{2, 3}));
     });
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>(2, "Failed to open file!")));
-}
-
-// Abort after a file was chosen: the Idle enabling, nothing checked, the prompt kept.
-TEST_F(MenuCommandsTest, AbortInWriteModeRestoresIdle) {
-    const std::string path = TempPath("one.elf");
-    WriteFileBytes(path, Pattern(10, 2));
-    RunConnected([&](HWND) {
-        AnswerOpen(path, 3);
-        ASSERT_TRUE(Click(IDC_WRITE));
-        EXPECT_EQ(Status(), "select place to write!");
-        std::vector<int> free;
-        for (int s = 0; s < 32; ++s) {
-            if (s != 0 && s != 1 && (s < 4 || s > 6) && s != 10) free.push_back(s);
-        }
-        EXPECT_EQ(EnabledSlots(), free);
-        ASSERT_TRUE(Click(IDC_ABORT));
-        EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
-        EXPECT_TRUE(ActionButtonsIdle());
-        EXPECT_EQ(EnabledSlots(), kOccupied);
-        EXPECT_TRUE(CheckedSlots().empty());
-        EXPECT_EQ(Status(), "select place to write!");
-    });
-}
-
-// Identifiers between the slot buttons belong to no slot.
-TEST_F(MenuCommandsTest, IdentifiersOfNoSlotAreIgnored) {
-    RunConnected([&](HWND) {
-        ASSERT_TRUE(ClickSlot(4));
-        for (int id : {1026, 1030, 1031, 1032, 1042, 1088, 1105}) {
-            SCOPED_TRACE(id);
-            OnSlotClick(dialog, id);
-            EXPECT_EQ(Status(), "C:\\games\\three.elf");
-            EXPECT_EQ(CheckedSlots(), (std::vector<int>{4, 5, 6}));
-        }
-    });
 }
 
 }  // namespace
