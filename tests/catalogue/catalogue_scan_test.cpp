@@ -126,6 +126,7 @@ TEST_F(CatalogueScanTest, ErasedBoardReadsEverySlotCountingDownEightKilobytes) {
     }
     expected.push_back("KELM OK!");
     EXPECT_EQ(StatusHistory(), expected);
+    EXPECT_EQ(standin::RepaintCount(window), 8) << "one per kilobyte, never one per report";
     EXPECT_TRUE(BoxTexts().empty());
 }
 
