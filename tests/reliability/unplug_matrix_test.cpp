@@ -24,8 +24,9 @@
 namespace reliability {
 namespace {
 
-// Transfers between the first and the last of an operation are alike report by report: they are
-// sampled (their command report, the first and last two data reports, and every 97th).
+// Long transfers between the first and the last of an operation are alike report by report:
+// they are sampled (their command report, the first and last two data reports, and every 97th).
+// Every other report of an operation is a case.
 constexpr size_t kSampleStride = 97;
 constexpr size_t kEdgeReports = 2;
 
@@ -60,23 +61,29 @@ bool Applies(sim::Fault fault, const Exchange& exchange) {
 }
 
 std::vector<size_t> Sample(const std::vector<Exchange>& plan) {
-    int firstTransfer = -1;
-    int lastTransfer = -1;
+    std::vector<size_t> callEnd;  // index of each call's last exchange
+    for (size_t k = 0; k < plan.size(); ++k) {
+        callEnd.resize(plan[k].call + 1);
+        callEnd[plan[k].call] = k;
+    }
+    auto isLong = [&](const Exchange& exchange) {
+        return (exchange.kind == Call::Read || exchange.kind == Call::Write) &&
+               callEnd[exchange.call] - exchange.headIndex >= kSampleStride;
+    };
+    int firstLong = -1;
+    int lastLong = -1;
     for (const Exchange& exchange : plan) {
-        if (exchange.kind != Call::Read && exchange.kind != Call::Write) continue;
-        if (firstTransfer < 0) firstTransfer = exchange.call;
-        lastTransfer = exchange.call;
+        if (!isLong(exchange)) continue;
+        if (firstLong < 0) firstLong = exchange.call;
+        lastLong = exchange.call;
     }
     std::vector<size_t> indices;
     for (size_t k = 0; k < plan.size(); ++k) {
         const Exchange& exchange = plan[k];
-        const bool middle = (exchange.kind == Call::Read || exchange.kind == Call::Write) &&
-                            exchange.call != firstTransfer && exchange.call != lastTransfer;
-        const bool callEnds = k + 1 >= plan.size() || plan[k + 1].call != exchange.call;
-        const bool nearEnd =
-            k + kEdgeReports >= plan.size() || plan[k + kEdgeReports].call != exchange.call;
-        if (!middle || k - exchange.headIndex <= kEdgeReports || callEnds || nearEnd ||
-            k % kSampleStride == 0) {
+        const bool sampled =
+            isLong(exchange) && exchange.call != firstLong && exchange.call != lastLong;
+        if (!sampled || k - exchange.headIndex <= kEdgeReports ||
+            callEnd[exchange.call] - k < kEdgeReports || k % kSampleStride == 0) {
             indices.push_back(k);
         }
     }
