@@ -85,19 +85,30 @@ INSTANTIATE_TEST_SUITE_P(
                                 true}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
-// ClearLog restarts the exchange count that faults are placed by, and the command counts, but
-// leaves the faults, the flash and the violations.
-TEST(BoardFaultIndexTest, CountsFromTheLastClearLogAndStaysUntilCleared) {
+// Benchmarks run millions of reports: without history the board still counts them and still
+// sees breaches, but keeps no record that would grow with every report. ClearLog restarts the
+// counts that faults are placed by, and leaves the faults and the flash.
+TEST(BoardLogTest, WithoutHistoryOrAfterClearLogNothingIsRecordedButFaultsStay) {
     sim::Board board;
-    ASSERT_TRUE(Write(board, 0, 0, {0x00}));
+    board.SetHistoryKept(false);
+    ASSERT_TRUE(Write(board, 0, 0, {0x00, 0x01}));
+    EXPECT_TRUE(Send(board, Command(0x77)));
+    EXPECT_TRUE(board.Log().empty());
+    EXPECT_EQ(board.Transcript(), "");
+    EXPECT_EQ(board.ExchangeCount(), 3u);
     EXPECT_EQ(board.CountCommands(sim::kCmdWrite), 1);
+    EXPECT_EQ(board.Violations().size(), 1u);
+    board.SetHistoryKept(true);
+    EXPECT_TRUE(GetStatus(board).ok);
+    EXPECT_EQ(board.Log().size(), 2u);
+    EXPECT_EQ(board.Transcript(), "> GET_STATUS\n< status busy=0 bus=1\n");
+
     board.ClearLog();
     EXPECT_EQ(board.ExchangeCount(), 0u);
     EXPECT_EQ(board.CountCommands(sim::kCmdWrite), 0);
     EXPECT_TRUE(board.Log().empty());
     EXPECT_EQ(board.Transcript(), "");
-    EXPECT_EQ(board.FlashByte(0), 0x00);
-
+    EXPECT_EQ(board.FlashByte(1), 0x01);
     board.InjectFault(1, sim::Fault::RefuseFeature);
     EXPECT_FALSE(GetStatus(board).ok);
     EXPECT_EQ(board.ExchangeCount(), 2u);
@@ -267,26 +278,6 @@ TEST(BoardListenerTest, SleeperIsChargedForEveryOutputAndFeatureExchange) {
     EXPECT_EQ(times, (std::vector<uint64_t>{1, 2, 3, 3}));
     EXPECT_EQ(failed, (std::vector<bool>{false, false, true, true}));
     EXPECT_EQ(board.Log().back().direction, sim::Direction::In);
-}
-
-// Benchmarks run millions of reports: without history the board still counts them and still
-// sees breaches, but keeps no record that would grow with every report.
-TEST(BoardLogTest, WithoutHistoryCountsAndChecksButKeepsNoRecord) {
-    sim::Board board;
-    board.SetHistoryKept(false);
-    ASSERT_TRUE(Write(board, 0, 0, {0x00, 0x01}));
-    EXPECT_TRUE(Send(board, Command(0x77)));
-    EXPECT_TRUE(board.Log().empty());
-    EXPECT_EQ(board.Transcript(), "");
-    EXPECT_EQ(board.ExchangeCount(), 3u);
-    EXPECT_EQ(board.CountCommands(sim::kCmdWrite), 1);
-    EXPECT_EQ(board.FlashByte(1), 0x01);
-    EXPECT_EQ(board.Violations().size(), 1u);
-
-    board.SetHistoryKept(true);
-    EXPECT_TRUE(GetStatus(board).ok);
-    EXPECT_EQ(board.Log().size(), 2u);
-    EXPECT_EQ(board.Transcript(), "> GET_STATUS\n< status busy=0 bus=1\n");
 }
 
 TEST(BoardFlashAccessTest, DirectAccessOutsideTheFlashThrows) {
