@@ -65,31 +65,6 @@ int InputReads(const sim::Board& board) {
     return count;
 }
 
-// ------------------------------------------------------------------------------ applying
-
-// A position is read as signed 8 bits; a piece is cut at the end of the two lines.
-TEST(ApplyInputReport, CopiesThePieceWithinTheTwoLines) {
-    const struct {
-        int position;
-        bool applied;
-        std::string expected;  // the 37 bytes after the report, from all zeros
-    } cases[] = {
-        {0, true, StateWith(0, "ABCDEFG")},   {18, true, StateWith(18, "ABCDEFG")},
-        {29, true, StateWith(29, "ABCDEFG")}, {30, true, StateWith(30, "ABCDEF")},
-        {35, true, StateWith(35, "A")},       {36, true, StateWith(0, "")},
-        {37, false, StateWith(0, "")},        {127, false, StateWith(0, "")},
-        {0xFF, false, StateWith(0, "")},      {0x80, false, StateWith(0, "")},
-    };
-    for (const auto& c : cases) {
-        char state[kInputStateSize] = {};
-        uint8_t report[kInputReportSize] = {};
-        report[kInputPositionByte] = static_cast<uint8_t>(c.position);
-        std::memcpy(report + kInputTextByte, "ABCDEFG", kInputPieceSize);
-        EXPECT_EQ(ApplyInputReport(state, report), c.applied) << c.position;
-        EXPECT_EQ(State(state), c.expected) << c.position;
-    }
-}
-
 // ------------------------------------------------------------------------------ the program
 
 class MonitorTest : public AppTest {
@@ -118,6 +93,8 @@ class MonitorTest : public AppTest {
     }
 };
 
+// Positions are read as signed 8 bits: every report is announced, but one past the two lines
+// or negative writes nothing, and a piece is cut at the end of the second line.
 TEST_F(MonitorTest, DialogRendersTheLinesUpToTheFirstZero) {
     RunConnected([&](HWND) {
         struct Step {
@@ -132,11 +109,13 @@ TEST_F(MonitorTest, DialogRendersTheLinesUpToTheFirstZero) {
             {14, "HIJKLMN", "FIRST12ABCDEFGHIJK\r\nLMNOND1"},
             {29, "1234567", "FIRST12ABCDEFGHIJK\r\nLMNOND1"},
             {25, "abcdXYZ", "FIRST12ABCDEFGHIJK\r\nLMNOND1abcdXYZ4567"},
-            // Announced, but nothing is written: past the last character, or negative.
             {36, "zzzzzzz", "FIRST12ABCDEFGHIJK\r\nLMNOND1abcdXYZ4567"},
             {-1, "zzzzzzz", "FIRST12ABCDEFGHIJK\r\nLMNOND1abcdXYZ4567"},
             {-128, "zzzzzzz", "FIRST12ABCDEFGHIJK\r\nLMNOND1abcdXYZ4567"},
             {35, "!zzzzzz", "FIRST12ABCDEFGHIJK\r\nLMNOND1abcdXYZ456!"},
+            {30, "*******", "FIRST12ABCDEFGHIJK\r\nLMNOND1abcdX******"},
+            {37, "zzzzzzz", "FIRST12ABCDEFGHIJK\r\nLMNOND1abcdX******"},
+            {127, "zzzzzzz", "FIRST12ABCDEFGHIJK\r\nLMNOND1abcdX******"},
         };
         int received = 0;
         for (const Step& step : steps) {
