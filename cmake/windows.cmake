@@ -31,3 +31,55 @@ elseif(MINGW)
     # No MinGW DLLs beside the exe.
     target_link_options(kelm PRIVATE -static -static-libgcc -static-libstdc++)
 endif()
+
+# kelm-demo.exe: the same program and window, with the device link wired to the simulated board
+# (demo/) instead of the system's HID stack. The program's sources are compiled once more with
+# demo/device_seam.h forced in front, which renames the device-facing Win32 calls to the demo's;
+# the sources themselves do not know. kelm above is built exactly as without this.
+file(GLOB DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/demo/*.cpp)
+file(GLOB DEMO_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+add_library(kelm_demo_board STATIC ${DEMO_SOURCES} ${DEMO_SIM_SOURCES})
+target_include_directories(kelm_demo_board PUBLIC ${CMAKE_SOURCE_DIR})
+if(MINGW)
+    set_property(SOURCE ${DEMO_SIM_SOURCES} APPEND PROPERTY COMPILE_OPTIONS
+        -include ${CMAKE_SOURCE_DIR}/demo/std_mutex_shim.h)
+endif()
+
+add_executable(kelm-demo WIN32 ${KELM_SOURCES} ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc)
+target_include_directories(kelm-demo PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/src/ui
+    ${CMAKE_SOURCE_DIR})
+if(MSVC)
+    target_compile_options(kelm-demo PRIVATE
+        $<$<COMPILE_LANGUAGE:CXX>:/FI${CMAKE_SOURCE_DIR}/demo/device_seam.h>)
+else()
+    target_compile_options(kelm-demo PRIVATE
+        $<$<COMPILE_LANGUAGE:CXX>:-include ${CMAKE_SOURCE_DIR}/demo/device_seam.h>)
+endif()
+target_link_libraries(kelm-demo PRIVATE kelm_demo_board setupapi comdlg32 user32 kernel32)
+set_target_properties(kelm-demo PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<1:${CMAKE_BINARY_DIR}>)
+if(MSVC)
+    set_target_properties(kelm-demo kelm_demo_board PROPERTIES
+        MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+    target_compile_definitions(kelm-demo PRIVATE _CRT_SECURE_NO_WARNINGS)
+    target_compile_definitions(kelm_demo_board PRIVATE _CRT_SECURE_NO_WARNINGS)
+    target_link_options(kelm-demo PRIVATE /MANIFEST:NO)
+elseif(MINGW)
+    target_link_options(kelm-demo PRIVATE -static -static-libgcc -static-libstdc++)
+endif()
+
+# The end-to-end tests' driver (tests/e2e/): a console program that runs beside kelm-demo.exe
+# under the same Wine and works its window from outside.
+file(GLOB E2E_DRIVER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
+if(E2E_DRIVER_SOURCES)
+    add_executable(kelm-e2e-driver ${E2E_DRIVER_SOURCES})
+    target_include_directories(kelm-e2e-driver PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(kelm-e2e-driver PRIVATE user32 gdi32 kernel32)
+    set_target_properties(kelm-e2e-driver PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<1:${CMAKE_BINARY_DIR}>)
+    if(MSVC)
+        set_target_properties(kelm-e2e-driver PROPERTIES
+            MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+        target_compile_definitions(kelm-e2e-driver PRIVATE _CRT_SECURE_NO_WARNINGS)
+    elseif(MINGW)
+        target_link_options(kelm-e2e-driver PRIVATE -static -static-libgcc -static-libstdc++)
+    endif()
+endif()

@@ -1,0 +1,38 @@
+// The demo board's flash as a file: exactly 2,097,152 bytes, the flash byte for byte, kept in
+// step with every erase and every programmed byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+constexpr char kFlashFileName[] = "kelm-demo-flash.bin";
+
+enum class FlashFileOpen {
+    Loaded,     // the file was there and had the right size; flash holds its bytes
+    Created,    // there was no file; it now holds the sample flash, and so does flash
+    WrongSize,  // the file has another size; it was not touched
+    Failed,     // it could not be read, created or written
+};
+
+// The open flash file. Written by the thread that starts the demo board, and afterwards by
+// whichever thread changes the flash (the dialog thread).
+struct FlashFile {
+    std::FILE* file = nullptr;
+    std::string path;
+};
+
+// Opens the flash file at path, or creates it with BuildSampleFlash() when there is none. On
+// Loaded and Created, flash holds the 2 MB and the file stays open for WriteFlashRange; on
+// WrongSize and Failed nothing is open, and problem is the text to show the user.
+FlashFileOpen OpenFlashFile(const std::string& path, FlashFile& flashFile,
+                            std::vector<uint8_t>& flash, std::string& problem);
+
+// Writes bytes at address into the file and hands them to the system before it returns, so
+// that anyone who reads the file sees them. False when that failed.
+bool WriteFlashRange(FlashFile& flashFile, size_t address, const uint8_t* bytes, size_t length);
+
+// Closes the file, if open.
+void CloseFlashFile(FlashFile& flashFile);
