@@ -1,0 +1,255 @@
+#!/usr/bin/env bash
+# End-to-end tests: kelm-demo.exe under Wine on a virtual X display, worked from outside by
+# kelm-e2e-driver.exe under the same Wine, and the demo board's flash file checked from here.
+#
+#   bash tests/e2e/run_e2e.sh [BUILD-FOLDER [OUTPUT-FOLDER]]
+#
+# BUILD-FOLDER holds kelm-demo.exe and kelm-e2e-driver.exe (default build/windows). Everything
+# the run makes goes to OUTPUT-FOLDER (default build/e2e): the Wine prefix (made on the first
+# run), a folder per demo run with its flash file, the driver's logs and the screenshots.
+# Each Wine program runs under `timeout`; the last line is "e2e: N passed, M failed" and the exit
+# status is non-zero when anything failed.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+bin=$(realpath -m "${1:-$root/build/windows}")
+out=$(realpath -m "${2:-$root/build/e2e}")
+
+# Always a display of our own: nothing pops up on the user's screen, and no window manager is
+# there to wait for.
+if [[ -z "${KELM_E2E_DISPLAY_READY:-}" ]]; then
+    exec env KELM_E2E_DISPLAY_READY=1 xvfb-run -a -s "-screen 0 1024x768x24" \
+        bash "$0" "$bin" "$out"
+fi
+
+readonly SLOT=65536
+readonly FLASH_SIZE=2097152
+readonly STEP_TIMEOUT=120  # one driver run
+readonly DEMO_TIMEOUT=600  # one demo run, which several driver runs work through
+
+passed=0
+failed=0
+mkdir -p "$out/screenshots"
+rm -f "$out"/screenshots/*.png
+
+export WINEPREFIX="$out/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no offer to install Mono or Gecko
+
+winpath() {  # the Windows name of a Linux path (Wine's drive Z: is /)
+    local path
+    path=$(realpath -m "$1")
+    printf 'Z:%s' "${path//\//\\}"
+}
+
+pass() { passed=$((passed + 1)); echo "ok: $1"; }
+fail() { failed=$((failed + 1)); echo "FAILED: $1"; }
+
+stop_wine() { timeout 30 wineserver -k >/dev/null 2>&1 || true; }
+trap stop_wine EXIT
+
+prepare_prefix() {
+    if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+        echo "e2e: making the Wine prefix $WINEPREFIX"
+        timeout 300 wineboot -i >/dev/null 2>&1 || return 1
+    fi
+    # Windows drawn and hidden by Wine itself: without a window manager, a managed window that
+    # hides waits two seconds for one, after every dialog and message box.
+    local key='HKCU\Software\Wine\X11 Driver'
+    timeout 60 wine reg add "$key" /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 &&
+        timeout 60 wine reg add "$key" /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 || return 1
+    # Debian's Wine does not look into its own font folder, so "MS Sans Serif" (the dialog's
+    # font) and Marlett (the caption buttons) would be replaced; the prefix gets links to them.
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts" font
+    mkdir -p "$fonts"
+    for font in /usr/share/wine/fonts/*; do
+        [[ -e "$font" && ! -e "$fonts/$(basename "$font")" ]] && ln -s "$font" "$fonts/"
+    done
+    # One server for the whole run, instead of one started and stopped around every program.
+    timeout 60 wineserver -w
+    timeout 60 wineserver -p || true
+}
+
+demo_pid=""
+# start_demo FOLDER: a fresh copy of kelm-demo.exe in FOLDER, started in the background.
+start_demo() {
+    mkdir -p "$1"
+    cp "$bin/kelm-demo.exe" "$1/"
+    (cd "$1" && exec timeout "$DEMO_TIMEOUT" wine kelm-demo.exe >wine.log 2>&1) &
+    demo_pid=$!
+}
+
+# demo_ended EXPECTED-STATUS: the demo has ended with that status.
+demo_ended() {
+    local status=0
+    wait "$demo_pid" || status=$?
+    demo_pid=""
+    [[ $status -eq $1 ]] || { echo "kelm-demo.exe ended with $status, expected $1"; return 1; }
+}
+
+# drive NAME STEP...: one driver run, logged to OUTPUT-FOLDER/NAME.log.
+drive() {
+    local name=$1
+    shift
+    echo "--- $name ($(date +%T))"
+    timeout "$STEP_TIMEOUT" wine "$bin/kelm-e2e-driver.exe" "$(winpath "$out/screenshots")" "$@" \
+        2>&1 | tr -d '\r' | tee "$out/$name.log"
+    return "${PIPESTATUS[0]}"
+}
+
+# scenario NAME COMMAND...: a counted check.
+scenario() {
+    local name=$1
+    shift
+    if "$@"; then
+        pass "$name"
+    else
+        fail "$name"
+        return 1
+    fi
+}
+
+slice() { tail -c +$(($2 + 1)) "$1" | head -c "$3"; }  # slice FILE OFFSET LENGTH
+erased() { head -c "$1" /dev/zero | tr '\0' '\377'; }  # erased LENGTH: that many 0xFF bytes
+
+# ---- run 1: a new demo board, the flash file made with the sample catalogue
+
+run1="$out/run1"
+sample="$out/sample-flash.bin"
+dol="$out/hello-kelm.dol"
+backup="$out/hello-kelm-backup.gcb"
+readonly DOL_SLOT=9  # a two-slot image: 100,000 bytes + 256 of header
+readonly DOL_SIZE=100000
+readonly SAMPLE_SLOTS="BIOS,...,Appl.,...,...,???,free*26"
+readonly WITH_DOL_SLOTS="BIOS,...,Appl.,...,...,???,free*3,Appl.,...,free*21"
+
+connect_and_read() {
+    drive 1-connect window shot 01-start text status "Not connected to kelm." \
+        text connect "&Connect to kelm" click connect text status "KELM OK!" \
+        slots "$SAMPLE_SLOTS" enabled write 1 enabled read 1 enabled erase 1 enabled abort 0 \
+        shot 02-connected || return 1
+    [[ $(stat -c %s "$run1/kelm-demo-flash.bin") -eq $FLASH_SIZE ]] ||
+        { echo "the flash file is not 2 MB"; return 1; }
+    cp "$run1/kelm-demo-flash.bin" "$sample"
+}
+
+# The header that the tool writes for a DOL file: "ELF\0", the full path, zeros, the size.
+dol_header() {
+    local name
+    name=$(winpath "$dol")
+    { printf 'ELF\0%s' "$name"; head -c $((248 - 4 - ${#name})) /dev/zero;
+      printf '\0\0\0\0\0\2\0\0'; }
+}
+
+write_dol() {
+    head -c "$DOL_SIZE" /dev/urandom >"$dol"
+    drive 2-write click write open 2 "$(winpath "$dol")" text status "select place to write!" \
+        offered 00000011111111111111111111111110 shot 03-place click "slot$DOL_SLOT" \
+        passes status "Please wait, writing flash" text status "KELM OK!" \
+        slots "$WITH_DOL_SLOTS" shot 04-written || return 1
+    local flash="$run1/kelm-demo-flash.bin" start=$((DOL_SLOT * SLOT)) end=$(((DOL_SLOT + 2) * SLOT))
+    cmp <(head -c "$start" "$flash") <(head -c "$start" "$sample") &&
+        cmp <(tail -c +$((end + 1)) "$flash") <(tail -c +$((end + 1)) "$sample") ||
+        { echo "slots other than the new image's changed"; return 1; }
+    cmp <(slice "$flash" "$start" 256) <(dol_header) || { echo "wrong slot header"; return 1; }
+    cmp <(slice "$flash" $((start + 256)) "$DOL_SIZE") "$dol" || { echo "wrong image"; return 1; }
+    cmp <(slice "$flash" $((start + 256 + DOL_SIZE)) $((end - start - 256 - DOL_SIZE))) \
+        <(erased $((end - start - 256 - DOL_SIZE))) || { echo "the slots' tail is not erased"; return 1; }
+}
+
+back_up() {
+    rm -f "$backup"
+    # A click on the application's second slot backs up the whole of it.
+    drive 3-backup click read click "slot$((DOL_SLOT + 1))" save "$(winpath "$backup")" \
+        text status "Done!" enabled abort 0 shot 05-backed-up || return 1
+    cmp "$backup" <(slice "$run1/kelm-demo-flash.bin" $((DOL_SLOT * SLOT)) $((2 * SLOT))) ||
+        { echo "the backup differs from the flash"; return 1; }
+}
+
+erase_it() {
+    drive 4-erase click erase text status "select application to erase!" click "slot$DOL_SLOT" \
+        await Warning shot 06-erase-question \
+        box Warning 'Do you really want to erase the\nselected application?\n' yes \
+        passes status "Please wait, erasing block: $DOL_SLOT " text status "KELM OK!" \
+        slots "$SAMPLE_SLOTS" shot 07-erased || return 1
+    cmp "$run1/kelm-demo-flash.bin" "$sample" || { echo "the flash is not as before the write"; return 1; }
+}
+
+disconnect() {
+    drive 5-disconnect click connect await Note shot 08-disconnect-notice \
+        box Note 'Remember unplugging USB if you want to boot!\n' ok \
+        text status "Disconnected." text connect "Connect to kelm" enabled write 0 \
+        enabled read 0 enabled erase 0 shot 09-disconnected close gone || return 1
+    demo_ended 0
+}
+
+# ---- run 2: the flash file of run 1, with an application copied to slot 20 behind the demo's
+# back; after a board reset (the engineering panel's command) the board is gone, until the
+# program starts again
+
+run2="$out/run2"
+readonly COPIED_SLOTS="BIOS,...,Appl.,...,...,???,free*14,Appl.,...,...,free*9"
+
+reset_board() {
+    mkdir -p "$run2"
+    cp "$sample" "$run2/kelm-demo-flash.bin"
+    slice "$sample" $((2 * SLOT)) $((3 * SLOT)) |
+        dd of="$run2/kelm-demo-flash.bin" bs=$SLOT seek=20 conv=notrunc status=none
+    cp "$run2/kelm-demo-flash.bin" "$out/run2-flash.bin"
+    start_demo "$run2"
+    drive 6-reset click connect text status "KELM OK!" slots "$COPIED_SLOTS" command 1021 \
+        box Reset 'Board reset.\n\nUnplug and plug back device to re-enumerate.' ok \
+        text status "Not connected to kelm." click connect \
+        box Error 'Failed to connect to kelm.\n\nTry to re-plug the USB cable' ok \
+        shot 10-after-reset close gone || return 1
+    demo_ended 0 && cmp "$run2/kelm-demo-flash.bin" "$out/run2-flash.bin"
+}
+
+restart() {
+    start_demo "$run2"
+    drive 7-restart click connect text status "KELM OK!" slots "$COPIED_SLOTS" close gone &&
+        demo_ended 0
+}
+
+# ---- run 3: a flash file of the wrong size is named, left alone, and the demo ends
+
+wrong_size() {
+    local run3="$out/run3"
+    mkdir -p "$run3"
+    head -c 1000 /dev/urandom >"$run3/kelm-demo-flash.bin"
+    cp "$run3/kelm-demo-flash.bin" "$out/run3-flash.bin"
+    start_demo "$run3"
+    local text path
+    path=$(winpath "$run3/kelm-demo-flash.bin")
+    text="The demo board's flash file\n${path//\\/\\\\}\nis 1000 bytes long, "
+    text+="not 2097152.\n\nThe file was left as it is. Move it away, and the demo starts with a "
+    text+="new sample flash."
+    drive 8-wrong-size await Error shot 11-wrong-size box Error "$text" ok || return 1
+    demo_ended 1 && cmp "$run3/kelm-demo-flash.bin" "$out/run3-flash.bin"
+}
+
+if [[ ! -f "$bin/kelm-demo.exe" || ! -f "$bin/kelm-e2e-driver.exe" ]]; then
+    fail "kelm-demo.exe and kelm-e2e-driver.exe in $bin"
+elif ! prepare_prefix; then
+    fail "Wine prefix $WINEPREFIX"
+else
+    rm -rf "$run1" "$run2" "$out/run3"
+    start_demo "$run1"
+    if scenario "connect and read every slot caption" connect_and_read; then
+        scenario "write a DOL file into slot $DOL_SLOT; the flash file holds it" write_dol &&
+            scenario "back the application up; the backup equals the flash" back_up &&
+            scenario "erase it after answering Yes; its slots are free" erase_it
+        scenario "disconnect: the notice, then close the window" disconnect
+    fi
+    [[ -n "$demo_pid" ]] && { stop_wine; wait "$demo_pid"; demo_pid=""; }
+    if scenario "a board reset takes the board away until the program restarts" reset_board; then
+        scenario "started again, the board is back with its flash" restart
+    fi
+    [[ -n "$demo_pid" ]] && { stop_wine; wait "$demo_pid"; demo_pid=""; }
+    scenario "a flash file of the wrong size is named and left alone" wrong_size
+fi
+stop_wine
+
+echo "screenshots: $out/screenshots"
+echo "e2e: $passed passed, $failed failed"
+[[ $failed -eq 0 ]]
