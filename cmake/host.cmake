@@ -57,7 +57,7 @@ target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE
 target_link_libraries(test_support PUBLIC kelm_core kelm_resources sim_board GTest::gtest GTest::gmock)
 target_compile_definitions(test_support PUBLIC KELM_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
-foreach(area win32 sim device catalogue operations ui reliability)
+foreach(area win32 sim device catalogue operations ui reliability demo)
     file(GLOB area_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*_test.cpp)
     set(monitor_tests ${area_tests})
     list(FILTER monitor_tests INCLUDE REGEX "monitor")
@@ -95,4 +95,13 @@ if(TARGET win32_tests AND EXISTS ${KELM_TEST_RC})
                 -P ${CMAKE_SOURCE_DIR}/cmake/embed_run.cmake
         DEPENDS ${CMAKE_BINARY_DIR}/test_dialog.res ${CMAKE_SOURCE_DIR}/cmake/embed.cmake)
     target_sources(win32_tests PRIVATE ${CMAKE_BINARY_DIR}/generated/test_dialog_res.cpp)
+endif()
+
+# The parts of kelm-demo.exe that need no Win32 (its sample flash, flash file and link pace),
+# tested here; the rest of the demo is tested end to end under Wine (tests/e2e/).
+if(TARGET demo_tests)
+    add_library(kelm_demo_parts STATIC ${CMAKE_SOURCE_DIR}/demo/sample_flash.cpp
+        ${CMAKE_SOURCE_DIR}/demo/flash_file.cpp ${CMAKE_SOURCE_DIR}/demo/link_pace.cpp)
+    target_include_directories(kelm_demo_parts PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(demo_tests PRIVATE kelm_demo_parts)
 endif()
