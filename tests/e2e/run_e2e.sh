@@ -58,13 +58,8 @@ prepare_prefix() {
     local key='HKCU\Software\Wine\X11 Driver'
     timeout 60 wine reg add "$key" /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 &&
         timeout 60 wine reg add "$key" /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 || return 1
-    # Debian's Wine does not look into its own font folder, so "MS Sans Serif" (the dialog's
-    # font) and Marlett (the caption buttons) would be replaced; the prefix gets links to them.
-    local fonts="$WINEPREFIX/drive_c/windows/Fonts" font
-    mkdir -p "$fonts"
-    for font in /usr/share/wine/fonts/*; do
-        [[ -e "$font" && ! -e "$fonts/$(basename "$font")" ]] && ln -s "$font" "$fonts/"
-    done
+    # The dialog's own fonts, as on Windows.
+    bash "$root/scripts/wine-fonts.sh" "$WINEPREFIX" || return 1
     # One server for the whole run, instead of one started and stopped around every program.
     timeout 60 wineserver -w
     timeout 60 wineserver -p || true
