@@ -5,6 +5,8 @@
 #   2. the input report monitor's tests again under ThreadSanitizer;
 #   3. kelm.exe cross-compiled with MinGW-w64, and checks of what it is: a 64-bit GUI program
 #      that imports SetupAPI, not HID.DLL (loaded by name at run time), and no MinGW DLL.
+#   7. kelm-demo.exe (kelm.exe checked to hold nothing of it) and the end-to-end tests: the
+#      demo under Wine and Xvfb, worked from outside.
 # Goes on after a failure so that one run shows them all; exits non-zero if anything failed.
 # The last line counts every test and check: "summary: N passed, M failed".
 set -uo pipefail
@@ -110,6 +112,39 @@ if step "windows: configure" cmake --preset windows &&
         fail "windows: $exe missing or unreadable"
     fi
 fi
+
+# 7. kelm-demo.exe, the program on the simulated board: kelm.exe must hold nothing of it, and the
+# end-to-end tests run the demo under Wine on a virtual display, worked from outside by
+# kelm-e2e-driver.exe (tests/e2e/run_e2e.sh; screenshots in build/e2e/screenshots/). Every Wine
+# program there has a time limit, and the whole run one here: a hung Wine cannot hang CI.
+started=$SECONDS
+kelm_exe=build/windows/kelm.exe
+demo_exe=build/windows/kelm-demo.exe
+if [[ -f "$kelm_exe" && -f "$demo_exe" ]]; then
+    check "kelm.exe holds no symbol of the demo or the simulated board" \
+        lacks '.*(Demo[A-Z]|3sim5Board|kelm_demo).*' "$(x86_64-w64-mingw32-nm "$kelm_exe" 2>&1)"
+    check "kelm.exe does not name the demo's flash file" \
+        lacks '.*kelm-demo-flash\.bin.*' "$(strings "$kelm_exe")"
+    demo_imports=$(x86_64-w64-mingw32-objdump -p "$demo_exe" | grep -i 'DLL Name:' |
+        awk '{print tolower($3)}' | sort -u)
+    check "kelm-demo.exe does not import HID.DLL" lacks 'hid\.dll' "$demo_imports"
+    e2e_log=$(mktemp)
+    timeout 900 bash tests/e2e/run_e2e.sh build/windows build/e2e 2>&1 | tee "$e2e_log"
+    e2e_line=$(grep -E '^e2e: [0-9]+ passed, [0-9]+ failed$' "$e2e_log" | tail -n 1)
+    rm -f "$e2e_log"
+    if [[ -z "$e2e_line" ]]; then
+        fail "e2e: no result (tests/e2e/run_e2e.sh failed or timed out)"
+    else
+        e2e_passed=$(sed -E 's/^e2e: ([0-9]+) passed.*/\1/' <<<"$e2e_line")
+        e2e_failed=$(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$e2e_line")
+        passed=$((passed + e2e_passed))
+        failed=$((failed + e2e_failed))
+        [[ $e2e_failed -eq 0 ]] || failures+=("e2e: $e2e_failed scenarios")
+    fi
+else
+    fail "demo: $kelm_exe or $demo_exe missing"
+fi
+echo "time: end-to-end tests $((SECONDS - started)) s"
 
 echo
 if [[ ${#failures[@]} -gt 0 ]]; then
