@@ -29,6 +29,8 @@ constexpr char kNoBiosNotice[] = "No Bios is flashed into KELM!\nNo boot is poss
 constexpr char kStatusReadFailed[] = "Error reading CMD_GET_STATUS response.";
 constexpr char kDisconnected[] = "kelm has been disconnected.";
 
+constexpr int kRadioButtons[] = {IDC_RADIO_1, IDC_RADIO_2, IDC_RADIO_3,
+                                 IDC_RADIO_4, IDC_RADIO_5, IDC_RADIO_6};
 constexpr int kFlashMenuButtons[] = {IDC_WRITE, IDC_READ, IDC_ERASE, IDC_ABORT, IDC_FORMAT};
 constexpr int kPanelButtons[] = {IDC_PANEL_READ, IDC_PANEL_WRITE, IDC_PANEL_ERASE,  IDC_BLANK_CHECK,
                                  IDC_PROGRAM,    IDC_UPLOAD,      IDC_STOP_MONITOR, IDC_VERIFY};
@@ -219,19 +221,23 @@ TEST_F(MainDialogTest, DisconnectNoticeFollowsSlotZeroOfTheLastScan) {
     }
 }
 
-// Captions, checks and the mode stay after a disconnect; the next connect rewrites the
-// captions, unchecks and enters Idle.
+// Captions, checks and the mode stay after a disconnect, the menu is off and the radio group
+// cleared; the next connect rewrites the captions, unchecks and enters Idle.
 TEST_F(MainDialogTest, DisconnectKeepsTheWindowUntilTheNextConnect) {
     LayOutBoard();
     RunConnected([&](HWND) {
         ClickSlot(1);  // Idle: checks the BIOS run, slots 0 and 1
         ASSERT_EQ(CheckedSlots(), (std::vector<int>{0, 1}));
         const Texts captions = SlotCaptions();
+        for (int id : kRadioButtons) {
+            SendMessageA(GetDlgItem(dialog, id), BM_SETCHECK, BST_CHECKED, 0);
+        }
 
         Click(IDC_CONNECT);
         EXPECT_EQ(SlotCaptions(), captions);
         EXPECT_EQ(CheckedSlots(), (std::vector<int>{0, 1}));
         ExpectMenuOff();
+        for (int id : kRadioButtons) EXPECT_FALSE(standin::Checked(dialog, id)) << id;
         EXPECT_EQ(standin::Text(dialog, IDC_CONNECT), "Connect to kelm");
         EXPECT_EQ(Status(), "Disconnected.");
         EXPECT_FALSE(IsConnected());
