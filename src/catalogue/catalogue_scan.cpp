@@ -124,7 +124,10 @@ void ScanCatalogue(HWND window) {
     while (i < kSlotCount) {
         SlotHeader& header = HeaderDirectory[i];
         // A failed read has shown its own message; the entry is classified from whatever the
-        // read left in it, and the scan goes on.
+        // read left in it, and the scan goes on. The entry is cleared first: left over from an
+        // earlier scan it is already in host order, and converting it again would give a wrong
+        // size, and so a wrong run, to a slot that holds an image.
+        std::memset(&header, 0, sizeof header);
         ReadRange(reinterpret_cast<uint8_t*>(&header), static_cast<int32_t>(i * kSlotSize),
                   static_cast<int32_t>(kHeaderSize));
         ToHostOrder(header);

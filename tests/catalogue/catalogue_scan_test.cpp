@@ -268,6 +268,18 @@ TEST_F(CatalogueScanTest, UnreadableBoardStillEndsWithTheMap) {
     EXPECT_EQ(Status(), "KELM OK!");
 }
 
+// A rescan that reads nothing judges each slot by what arrived (nothing), never by the header
+// an earlier scan left in the directory.
+TEST_F(CatalogueScanTest, FailedRescanDoesNotReuseTheEarlierHeader) {
+    LayHeader(2, "ELF", 3 * kSlotSize);
+    Scan();
+    ASSERT_EQ(SlotMap[4].owner, 2);
+    board.Unplug();
+    Scan();
+    for (int slot = 0; slot < kSlotCount; ++slot) EXPECT_EQ(SlotMap[slot].state, Corrupted);
+    EXPECT_EQ(Label(2), kLabelCorrupted);
+}
+
 // Any flash content: headers with known and near-miss magics, sizes from 0 to huge, and
 // scattered bytes. The map must keep its invariant, and exactly the run starts are read.
 TEST_F(CatalogueScanTest, InvariantHoldsForRandomFlash) {
