@@ -90,7 +90,7 @@ std::vector<size_t> Sample(const std::vector<Exchange>& plan) {
     return indices;
 }
 
-// What the specification makes of a fault at exchange k of the operation's clean run.
+// What the program must do after a fault at exchange k of the operation's clean run.
 struct Expectation {
     std::vector<std::string> errors;  // the first error boxes, in order (single faults: all)
     MenuMode mode = MenuMode::Idle;
