@@ -21,6 +21,10 @@
 //   command ID              send the window a command that no control of it sends
 //   close                   close the window as its close box does
 //   gone                    wait until the program has ended
+//   layout FILE             the window and its controls, in template order, are as FILE lists
+//                           them (the format is the one of LayoutLines; '#' starts a comment)
+//   nowindow                there is no kelm window (a program that stopped at a box)
+//   ended                   wait until the program has ended, no kelm window appearing meanwhile
 //   dump                    list the program's windows and their controls
 // It prints one line per step and stops with exit code 1 at the first mismatch, after listing
 // the program's windows and saving a screenshot named failed.png.
@@ -29,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -357,6 +362,7 @@ HWND AwaitDialog(const std::string& title) {
             return dialog != nullptr;
         }))
         Fail("no dialog titled " + Visible(title));
+    if (MainWindow == nullptr) GetWindowThreadProcessId(dialog, &KelmProcess);
     return dialog;
 }
 
@@ -442,6 +448,117 @@ void StepGone() {
     Log("the window is gone");
 }
 
+// The pixels of a control's edge, back in dialog units: base units are whole pixels, and the
+// dialog manager scales x by base / 4 and y by base / 8 with MulDiv's rounding.
+// Without known base units, or for an edge off the grid, it stays in pixels.
+std::string DialogUnits(int pixels, int base, int divisor) {
+    for (int units = 0; base > 0 && units <= 1000; ++units) {
+        if (MulDiv(units, base, divisor) == pixels) return std::to_string(units);
+    }
+    return std::to_string(pixels) + "px";
+}
+
+// The window, then each control in template order (which is the order of the child windows):
+//   window TITLE WIDTHxHEIGHT STYLE EXSTYLE
+//   ID CLASS X,Y WIDTHxHEIGHT shown|hidden enabled|disabled checked|unchecked|- STYLE EXSTYLE TEXT
+// Places and sizes in dialog units, styles in hex, texts quoted as Visible does.
+std::vector<std::string> LayoutLines() {
+    RECT client = {};
+    GetClientRect(MainWindow, &client);
+    int baseX = 0;
+    int baseY = 0;
+    for (int base = 1; base <= 100; ++base) {  // the client area is 286 x 250 units
+        if (MulDiv(286, base, 4) == client.right) baseX = base;
+        if (MulDiv(250, base, 8) == client.bottom) baseY = base;
+    }
+    char line[512];
+    std::vector<std::string> lines;
+    std::snprintf(line, sizeof(line), "window %s %sx%s %08lx %08lx",
+                  Visible(TextOf(MainWindow)).c_str(), DialogUnits(client.right, baseX, 4).c_str(),
+                  DialogUnits(client.bottom, baseY, 8).c_str(),
+                  static_cast<unsigned long>(GetWindowLongA(MainWindow, GWL_STYLE)),
+                  static_cast<unsigned long>(GetWindowLongA(MainWindow, GWL_EXSTYLE)));
+    lines.push_back(line);
+    for (HWND child = GetWindow(MainWindow, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect = {};
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, MainWindow, reinterpret_cast<POINT*>(&rect), 2);
+        const std::string kind = ClassOf(child);
+        const char* check = "-";
+        if (kind == "Button") {
+            DWORD_PTR state = 0;
+            // A hung program must not hang the driver.
+            if (!SendMessageTimeoutA(child, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kWaitMs, &state)) {
+                check = "?";
+            } else {
+                check = state == BST_CHECKED ? "checked" : "unchecked";
+            }
+        }
+        std::snprintf(line, sizeof(line), "%d %s %s,%s %sx%s %s %s %s %08lx %08lx %s",
+                      static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), kind.c_str(),
+                      DialogUnits(rect.left, baseX, 4).c_str(),
+                      DialogUnits(rect.top, baseY, 8).c_str(),
+                      DialogUnits(rect.right - rect.left, baseX, 4).c_str(),
+                      DialogUnits(rect.bottom - rect.top, baseY, 8).c_str(),
+                      IsWindowVisible(child) ? "shown" : "hidden",
+                      IsWindowEnabled(child) ? "enabled" : "disabled", check,
+                      static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)),
+                      static_cast<unsigned long>(GetWindowLongA(child, GWL_EXSTYLE)),
+                      Visible(TextOf(child)).c_str());
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void StepLayout(const std::string& file) {
+    std::ifstream in(file);
+    if (!in) Fail("cannot read " + file);
+    std::vector<std::string> wanted;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] != '#') wanted.push_back(line);
+    }
+    // The window may still be settling (a box just closed): the last look is the one reported.
+    std::vector<std::string> seen;
+    if (!WaitUntil([&] { return (seen = LayoutLines()) == wanted; })) {
+        for (size_t i = 0; i < wanted.size() || i < seen.size(); ++i) {
+            const std::string want = i < wanted.size() ? wanted[i] : "(nothing)";
+            const std::string got = i < seen.size() ? seen[i] : "(nothing)";
+            if (want != got)
+                std::printf("  expected %s\n  seen     %s\n", want.c_str(), got.c_str());
+        }
+        Fail("the window differs from " + file);
+    }
+    Log("the window and its %s controls are as %s lists them", std::to_string(seen.size() - 1),
+        file);
+}
+
+bool KelmWindowExists() { return FindWindowA(kDialogClass, kWindowTitle) != nullptr; }
+
+void StepNoWindow() {
+    if (KelmWindowExists()) Fail("there is a kelm window");
+    Log("there is no kelm window%s", "");
+}
+
+void StepEnded() {
+    if (KelmProcess == 0) Fail("no program seen to wait for");
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, KelmProcess);
+    // No such process any more is an end; any other refusal would leave nothing to watch.
+    if (process == nullptr && GetLastError() != ERROR_INVALID_PARAMETER)
+        Fail("the program cannot be watched");
+    bool appeared = false;
+    const bool ended = WaitUntil([&] {
+        appeared = appeared || KelmWindowExists();
+        return appeared || process == nullptr || WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    });
+    if (process != nullptr) CloseHandle(process);
+    if (appeared) Fail("a kelm window appeared");
+    if (!ended) Fail("the program is still running");
+    MainWindow = nullptr;
+    Log("the program has ended%s", "");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -461,7 +578,7 @@ int main(int argc, char** argv) {
         const std::string step = args[at++];
         // A box or a screenshot may come before there is any window (a demo that cannot start).
         if (step != "window" && step != "box" && step != "await" && step != "shot" &&
-            MainWindow == nullptr) {
+            step != "nowindow" && step != "ended" && MainWindow == nullptr) {
             StepWindow();
         }
         if (step == "window") {
@@ -497,6 +614,12 @@ int main(int argc, char** argv) {
             StepClose();
         } else if (step == "gone") {
             StepGone();
+        } else if (step == "layout") {
+            StepLayout(take(step));
+        } else if (step == "nowindow") {
+            StepNoWindow();
+        } else if (step == "ended") {
+            StepEnded();
         } else if (step == "dump") {
             Dump();
         } else {

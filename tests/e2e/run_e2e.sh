@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# End-to-end tests: kelm-demo.exe under Wine on a virtual X display, worked from outside by
-# kelm-e2e-driver.exe under the same Wine, and the demo board's flash file checked from here.
+# End-to-end tests: kelm.exe and kelm-demo.exe under Wine on a virtual X display, worked from
+# outside by kelm-e2e-driver.exe under the same Wine, and the demo board's flash file checked
+# from here. kelm.exe finds no board under Wine: its window as it starts, its answer to Connect,
+# and its start with Wine's HID.DLL switched off are what it shows here.
 #
 #   bash tests/e2e/run_e2e.sh [BUILD-FOLDER [OUTPUT-FOLDER]]
 #
-# BUILD-FOLDER holds kelm-demo.exe and kelm-e2e-driver.exe (default build/windows). Everything
-# the run makes goes to OUTPUT-FOLDER (default build/e2e): the Wine prefix (made on the first
-# run), a folder per demo run with its flash file, the driver's logs and the screenshots.
+# BUILD-FOLDER holds kelm.exe, kelm-demo.exe and kelm-e2e-driver.exe (default build/windows).
+# Everything the run makes goes to OUTPUT-FOLDER (default build/e2e): the Wine prefix (made on
+# the first run), a folder per program run (with the demo's flash file), the driver's logs and
+# the screenshots.
 # Each Wine program runs under `timeout`; the last line is "e2e: N passed, M failed" and the exit
 # status is non-zero when anything failed.
 set -uo pipefail
@@ -66,20 +69,23 @@ prepare_prefix() {
 }
 
 demo_pid=""
-# start_demo FOLDER: a fresh copy of kelm-demo.exe in FOLDER, started in the background.
+demo_exe=""
+# start_demo FOLDER [PROGRAM]: a fresh copy of PROGRAM (kelm-demo.exe unless named) in FOLDER,
+# started in the background.
 start_demo() {
+    demo_exe=${2:-kelm-demo.exe}
     mkdir -p "$1"
-    cp "$bin/kelm-demo.exe" "$1/"
-    (cd "$1" && exec timeout "$DEMO_TIMEOUT" wine kelm-demo.exe >wine.log 2>&1) &
+    cp "$bin/$demo_exe" "$1/"
+    (cd "$1" && exec timeout "$DEMO_TIMEOUT" wine "$demo_exe" >wine.log 2>&1) &
     demo_pid=$!
 }
 
-# demo_ended EXPECTED-STATUS: the demo has ended with that status.
+# demo_ended EXPECTED-STATUS: the program has ended with that status.
 demo_ended() {
     local status=0
     wait "$demo_pid" || status=$?
     demo_pid=""
-    [[ $status -eq $1 ]] || { echo "kelm-demo.exe ended with $status, expected $1"; return 1; }
+    [[ $status -eq $1 ]] || { echo "$demo_exe ended with $status, expected $1"; return 1; }
 }
 
 # drive NAME STEP...: one driver run, logged to OUTPUT-FOLDER/NAME.log.
@@ -106,6 +112,30 @@ scenario() {
 
 slice() { tail -c +$(($2 + 1)) "$1" | head -c "$3"; }  # slice FILE OFFSET LENGTH
 erased() { head -c "$1" /dev/zero | tr '\0' '\377'; }  # erased LENGTH: that many 0xFF bytes
+
+# ---- kelm.exe, the product, with no board: every control as it starts and after Connect fails
+
+readonly NO_BOARD='Failed to connect to kelm.\n\nTry to re-plug the USB cable'
+
+kelm_window() {
+    local layout
+    layout=$(winpath "$root/tests/e2e/kelm-window.txt")
+    start_demo "$out/kelm" kelm.exe
+    drive 0-kelm-window window layout "$layout" shot 00-kelm-start click connect \
+        await Error shot 00-kelm-no-board box Error "$NO_BOARD" ok layout "$layout" \
+        close gone || return 1
+    demo_ended 0
+}
+
+# ---- kelm.exe with Wine's HID.DLL switched off (LoadLibraryA("HID.DLL") then fails): one box,
+# never a window, and a clean end
+
+kelm_without_hid() {
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;hid=d" start_demo "$out/kelm-no-hid" kelm.exe
+    drive 0-kelm-no-hid await Error nowindow shot 00-kelm-no-hid \
+        box Error 'Failed to load HID.DLL.' ok ended || return 1
+    demo_ended 0
+}
 
 # ---- run 1: a new demo board, the flash file made with the sample catalogue
 
@@ -223,12 +253,18 @@ wrong_size() {
     demo_ended 1 && cmp "$run3/kelm-demo-flash.bin" "$out/run3-flash.bin"
 }
 
-if [[ ! -f "$bin/kelm-demo.exe" || ! -f "$bin/kelm-e2e-driver.exe" ]]; then
-    fail "kelm-demo.exe and kelm-e2e-driver.exe in $bin"
+if [[ ! -f "$bin/kelm.exe" || ! -f "$bin/kelm-demo.exe" ||
+      ! -f "$bin/kelm-e2e-driver.exe" ]]; then
+    fail "kelm.exe, kelm-demo.exe and kelm-e2e-driver.exe in $bin"
 elif ! prepare_prefix; then
     fail "Wine prefix $WINEPREFIX"
 else
-    rm -rf "$run1" "$run2" "$out/run3"
+    rm -rf "$out/kelm" "$out/kelm-no-hid" "$run1" "$run2" "$out/run3"
+    scenario "kelm.exe: title, texts and states of every control; Connect finds no board" \
+        kelm_window
+    [[ -n "$demo_pid" ]] && { stop_wine; wait "$demo_pid"; demo_pid=""; }
+    scenario "kelm.exe without HID.DLL: one box, no window, exit code 0" kelm_without_hid
+    [[ -n "$demo_pid" ]] && { stop_wine; wait "$demo_pid"; demo_pid=""; }
     start_demo "$run1"
     if scenario "connect and read every slot caption" connect_and_read; then
         scenario "write a DOL file into slot $DOL_SLOT; the flash file holds it" write_dol &&
