@@ -11,6 +11,9 @@ PACKAGES=(
     # running kelm.exe: Wine on a virtual X display; xvfb-run needs xauth, and the dialog's
     # "MS Sans Serif" is found among Wine's own fonts
     wine wine64 fonts-wine xvfb xauth xdotool
+    # fuzzing (clang's libFuzzer and sanitizer runtimes), line coverage, and GoogleTest's sources
+    # for the tests of the Windows build
+    clang libclang-rt-14-dev gcovr googletest
 )
 
 missing=()
