@@ -13,7 +13,9 @@
 //   byte 6      bit 0: free slots hold leftovers behind their erased header (NOR programming
 //               can only clear bits, so the write lands on them ANDed);
 //               bit 1: a long file of the length in bytes 7-9, made of the payload repeated;
-//               bit 2: the file changes its length between the choice and the click
+//               bit 2: the file changes its length between the choice and the click;
+//               bits 4-7: a right shift of the long file's length (most inputs stay short and
+//               quick, while every length up to the whole flash and beyond stays reachable)
 //   bytes 7-9   that length (little-endian), taken modulo 2 MB + 128 KB
 //   byte 10     length of the file's name, 1 to 230 characters (long paths test the name field)
 //   byte 11     the change: signed, in steps of 1021 bytes (a file that grew past its placed
@@ -92,7 +94,8 @@ Case Decode(const uint8_t* data, size_t size) {
     c.startPick = static_cast<uint8_t>(fuzzworld::TakeNumber(data, size, pos, 1));
     c.taken = fuzzworld::TakeNumber(data, size, pos, 4);
     const uint32_t flags = fuzzworld::TakeNumber(data, size, pos, 1);
-    const uint32_t longLength = fuzzworld::TakeNumber(data, size, pos, 3) % (kLongestFile + 1);
+    const uint32_t longLength =
+        (fuzzworld::TakeNumber(data, size, pos, 3) % (kLongestFile + 1)) >> (flags >> 4);
     const size_t nameLength = 1 + fuzzworld::TakeNumber(data, size, pos, 1) % kLongestName;
     const int change = static_cast<int8_t>(fuzzworld::TakeNumber(data, size, pos, 1));
     c.leftovers = (flags & 1) != 0;
