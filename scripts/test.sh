@@ -140,8 +140,15 @@ echo "time: windows tests $((SECONDS - started)) s"
 # last landed (rounded down to one decimal; raise it when the figure rises).
 coverage_check() {
     local summary line covered total percent floor
+    # The report itself goes to a scratch file: gcovr replaces its output file, and /dev/null
+    # must stay the device it is.
+    local report
+    report=$(mktemp)
     summary=$(gcovr --root . --filter 'src/' --object-directory build/coverage --print-summary \
-        -o /dev/null 2>/dev/null) || { fail "coverage: gcovr failed"; return; }
+        -o "$report" 2>/dev/null)
+    local status=$?
+    rm -f "$report"
+    [[ $status -eq 0 ]] || { fail "coverage: gcovr failed"; return; }
     line=$(grep -E '^lines: ' <<<"$summary")
     echo "coverage of src/: $line"
     covered=$(sed -nE 's/.*\(([0-9]+) out of ([0-9]+)\).*/\1/p' <<<"$line")
