@@ -338,7 +338,7 @@ void Run(const Case& c) {
                 Check(std::memcmp(after.data(), before.data(), base) == 0 &&
                           std::memcmp(after.data() + end, before.data() + end, kFlashSize - end) ==
                               0 &&
-                          std::memcmp(after.data() + base, chunkBytes.data(), end - base) == 0,
+                          std::equal(chunkBytes.begin(), chunkBytes.end(), after.begin() + base),
                       "the whole flash is not what the changes said");
             }
             if (chunks != 0) {
