@@ -37,11 +37,12 @@ using fuzzworld::Check;
 constexpr uint8_t kKnownMagics[4][4] = {
     {'(', 'C', ')', ' '}, {'E', 'L', 'F', 0}, {'D', 'O', 'L', 0}, {'B', 'I', 'N', 0}};
 
-// The board and the layout live for the whole run: 2 MB allocated for every input would cost
-// more than the scan itself.
-sim::Board* gBoard = nullptr;
-
 constexpr size_t kFaultBytes = 2;
+
+// The board and the layout live for the whole run: 2 MB allocated for every input would cost
+// more than the scan itself. Set up by LLVMFuzzerInitialize; libFuzzer's thread only.
+sim::Board* gBoard = nullptr;
+std::vector<uint8_t>* gFlash = nullptr;
 
 // The fault the input asks for, armed on the board; false when it asks for none.
 bool ArmFault(sim::Board& board, const uint8_t* data, size_t size) {
@@ -61,7 +62,6 @@ bool ArmFault(sim::Board& board, const uint8_t* data, size_t size) {
             return false;
     }
 }
-std::vector<uint8_t>* gFlash = nullptr;
 
 void LayOut(const uint8_t* data, size_t size, std::vector<uint8_t>& flash) {
     std::fill(flash.begin(), flash.end(), kErasedByte);

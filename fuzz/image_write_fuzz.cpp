@@ -62,6 +62,7 @@ constexpr char kSelectPlaceText[] = "select place to write!";
 
 constexpr uint64_t kWholeFlashEvery = 64;
 
+// Set up by LLVMFuzzerInitialize; written by libFuzzer's thread only.
 sim::Board* gBoard = nullptr;
 uint64_t gRuns = 0;                       // inputs run so far
 std::vector<uint8_t>* gBefore = nullptr;  // the flash as laid out

@@ -30,6 +30,7 @@ using fuzzworld::Check;
 constexpr size_t kMonitorReports = 16;
 constexpr auto kMonitorPatience = std::chrono::seconds(10);
 
+// Lives for the whole run; set up by LLVMFuzzerInitialize, used by libFuzzer's thread.
 sim::Board* gBoard = nullptr;
 
 // What a report must do to the state, written out plainly. A position outside the two lines
