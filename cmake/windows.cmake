@@ -42,7 +42,7 @@ add_library(kelm_demo_board STATIC ${DEMO_SOURCES} ${DEMO_SIM_SOURCES})
 target_include_directories(kelm_demo_board PUBLIC ${CMAKE_SOURCE_DIR})
 if(MINGW)
     set_property(SOURCE ${DEMO_SIM_SOURCES} APPEND PROPERTY COMPILE_OPTIONS
-        -include ${CMAKE_SOURCE_DIR}/demo/std_mutex_shim.h)
+        -include ${CMAKE_SOURCE_DIR}/cmake/mingw_std_mutex.h)
 endif()
 
 add_executable(kelm-demo WIN32 ${KELM_SOURCES} ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc)

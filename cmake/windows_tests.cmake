@@ -17,7 +17,7 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${KELM_GTEST_SOURCE}/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 target_compile_options(gtest PUBLIC
-    -include ${CMAKE_SOURCE_DIR}/tests/support/mingw_std_mutex.h)
+    -include ${CMAKE_SOURCE_DIR}/cmake/mingw_std_mutex.h)
 # GoogleTest is not held to the project's warnings.
 target_compile_options(gtest PRIVATE -w)
 target_compile_options(gtest_main PRIVATE -w)

@@ -1,9 +1,11 @@
-// Forced into GoogleTest and the tests of the Windows build (cmake/windows_tests.cmake) only.
+// Forced into the simulated board's sources of the demo build (cmake/windows.cmake) and into
+// GoogleTest and the tests of the Windows build (cmake/windows_tests.cmake); never into kelm.exe.
 //
 // Debian's MinGW-w64 cross compiler uses the "win32" thread model, whose libstdc++ has neither
-// std::mutex nor std::condition_variable; GoogleTest's Windows port needs both (for a
-// notification that only its own tests use). This supplies them on a slim reader/writer lock
-// and a condition variable of Windows. Compilers with a complete <mutex> see nothing of it.
+// std::mutex nor std::condition_variable. The board needs a plain mutex under std::lock_guard;
+// GoogleTest's Windows port needs both (for a notification that only its own tests use). This
+// supplies them on a slim reader/writer lock and a condition variable of Windows. Compilers with
+// a complete <mutex> (MSVC, the "posix" thread model) see nothing of it.
 #pragma once
 
 #include <cstddef>  // the library's configuration macros
