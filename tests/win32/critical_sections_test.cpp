@@ -34,46 +34,21 @@ TEST_F(CriticalSectionTest, OwnerMayEnterAgainAndOthersWaitForTheLastLeave) {
 
 using CriticalSectionDeathTest = KernelTest;
 
+// Each misuse dies in a child of its own, which runs the test up to it.
 TEST_F(CriticalSectionDeathTest, MisuseAbortsLoudly) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            CRITICAL_SECTION section = {};
-            EnterCriticalSection(&section);
-        },
-        "not initialised");
-    EXPECT_DEATH(
-        {
-            CRITICAL_SECTION section;
-            InitializeCriticalSection(&section);
-            DeleteCriticalSection(&section);
-            EnterCriticalSection(&section);
-        },
-        "not initialised");
+    CRITICAL_SECTION never = {};
+    EXPECT_DEATH(EnterCriticalSection(&never), "not initialised");
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
     // A copy is not the section: Windows keeps pointers into the block itself.
-    EXPECT_DEATH(
-        {
-            CRITICAL_SECTION section;
-            InitializeCriticalSection(&section);
-            CRITICAL_SECTION copy = section;
-            EnterCriticalSection(&copy);
-        },
-        "not initialised");
-    EXPECT_DEATH(
-        {
-            CRITICAL_SECTION section;
-            InitializeCriticalSection(&section);
-            LeaveCriticalSection(&section);
-        },
-        "does not hold");
-    EXPECT_DEATH(
-        {
-            CRITICAL_SECTION section;
-            InitializeCriticalSection(&section);
-            std::thread([&] { EnterCriticalSection(&section); }).join();
-            LeaveCriticalSection(&section);
-        },
-        "does not hold");
+    CRITICAL_SECTION copy = section;
+    EXPECT_DEATH(EnterCriticalSection(&copy), "not initialised");
+    EXPECT_DEATH(LeaveCriticalSection(&section), "does not hold");
+    std::thread([&] { EnterCriticalSection(&section); }).join();
+    EXPECT_DEATH(LeaveCriticalSection(&section), "does not hold");  // held by another thread
+    DeleteCriticalSection(&section);
+    EXPECT_DEATH(EnterCriticalSection(&section), "not initialised");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "win32/kernel_fixture.h"
@@ -14,8 +15,6 @@ std::vector<uint8_t> OutputReport(uint8_t command) {
     report[1] = command;
     return report;
 }
-
-void ExpectError(DWORD error, const std::string& what) { EXPECT_EQ(GetLastError(), error) << what; }
 
 using DeviceOpenTest = KernelTest;
 
@@ -30,7 +29,7 @@ TEST_F(DeviceOpenTest, OpensOnlyInterfacesThatArePresentAndWilling) {
     standin::AddHidInterface(refusing);
     standin::AddHidInterface(BoardInterface(nullptr, "other device"));
 
-    const std::pair<const char*, DWORD> cases[] = {
+    const std::pair<const char*, long> cases[] = {
         {"board", ERROR_SUCCESS},  // ERROR_SUCCESS: opens
         {"other device", ERROR_SUCCESS},
         {"unplugged", ERROR_FILE_NOT_FOUND},
@@ -42,25 +41,22 @@ TEST_F(DeviceOpenTest, OpensOnlyInterfacesThatArePresentAndWilling) {
         SetLastError(ERROR_SUCCESS);
         HANDLE device = OpenDevice(path, FILE_FLAG_OVERLAPPED);
         EXPECT_EQ(device != INVALID_HANDLE_VALUE, error == ERROR_SUCCESS) << path;
-        ExpectError(error, path);
-        if (device != INVALID_HANDLE_VALUE) {
-            EXPECT_TRUE(CloseHandle(device));
-        }
+        EXPECT_EQ(LastError(), error) << path;
+        EXPECT_TRUE(device == INVALID_HANDLE_VALUE || CloseHandle(device)) << path;
     }
 
     // Every attempt on an interface path is recorded; other paths are not.
     std::vector<std::pair<std::string, bool>> attempts;
-    for (const standin::OpenRecord& open : standin::DeviceOpens())
+    for (const auto& open : standin::DeviceOpens())
         attempts.emplace_back(open.path, open.succeeded);
     EXPECT_EQ(
         attempts,
         (std::vector<std::pair<std::string, bool>>{
             {"board", true}, {"other device", true}, {"unplugged", false}, {"refusing", false}}));
     const standin::OpenRecord first = standin::DeviceOpens().at(0);
-    EXPECT_EQ(first.access, GENERIC_READ | GENERIC_WRITE);
-    EXPECT_EQ(first.share, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    EXPECT_EQ(first.disposition, OPEN_EXISTING);
-    EXPECT_EQ(first.flags, FILE_FLAG_OVERLAPPED);
+    EXPECT_EQ(std::tie(first.access, first.share, first.disposition, first.flags),
+              std::make_tuple(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED));
     EXPECT_EQ(standin::OpenHandleCount(), 0);
 }
 
@@ -68,11 +64,8 @@ TEST_F(DeviceOpenTest, SharingModesOfOpenHandlesAreHonoured) {
     standin::AddHidInterface(BoardInterface(nullptr, "hid"));
     const DWORD readWrite = GENERIC_READ | GENERIC_WRITE;
     const DWORD shareBoth = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    struct Case {
-        const char* name;
-        DWORD firstAccess, firstShare, secondAccess, secondShare;
-        bool secondOpens;
-    } cases[] = {
+    // Access and sharing of the first handle, of the second, and whether the second opens.
+    const std::tuple<const char*, DWORD, DWORD, DWORD, DWORD, bool> cases[] = {
         {"both shared", readWrite, shareBoth, readWrite, shareBoth, true},
         {"first exclusive", readWrite, 0, readWrite, shareBoth, false},
         {"second exclusive", readWrite, shareBoth, readWrite, 0, false},
@@ -80,18 +73,15 @@ TEST_F(DeviceOpenTest, SharingModesOfOpenHandlesAreHonoured) {
         {"second writes too", readWrite, FILE_SHARE_READ, readWrite, shareBoth, false},
         {"attribute query", readWrite, 0, 0, 0, true},
     };
-    for (const Case& c : cases) {
-        HANDLE first =
-            CreateFileA("hid", c.firstAccess, c.firstShare, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(first, INVALID_HANDLE_VALUE) << c.name;
+    for (const auto& [name, access, share, secondAccess, secondShare, secondOpens] : cases) {
+        HANDLE first = CreateFileA("hid", access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(first, INVALID_HANDLE_VALUE) << name;
+        SetLastError(ERROR_SUCCESS);
         HANDLE second =
-            CreateFileA("hid", c.secondAccess, c.secondShare, nullptr, OPEN_EXISTING, 0, nullptr);
-        EXPECT_EQ(second != INVALID_HANDLE_VALUE, c.secondOpens) << c.name;
-        if (second != INVALID_HANDLE_VALUE) {
-            CloseHandle(second);
-        } else {
-            ExpectError(ERROR_SHARING_VIOLATION, c.name);
-        }
+            CreateFileA("hid", secondAccess, secondShare, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(second != INVALID_HANDLE_VALUE, secondOpens) << name;
+        EXPECT_EQ(LastError(), secondOpens ? ERROR_SUCCESS : ERROR_SHARING_VIOLATION) << name;
+        if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
         CloseHandle(first);
     }
 }
@@ -134,10 +124,10 @@ TEST_F(ReportTrafficTest, OnlyWholeReportsReachTheBoard) {
     EXPECT_TRUE(getFeature(device, answer, sim::kReportSize));
     for (DWORD length : {0u, 9u, 64u, 66u}) {
         EXPECT_FALSE(WriteStatusCommand(device, length));
-        ExpectError(ERROR_INVALID_PARAMETER, std::to_string(length));
+        EXPECT_EQ(LastError(), ERROR_INVALID_PARAMETER) << length;
     }
     EXPECT_FALSE(getFeature(device, answer, 64));
-    ExpectError(ERROR_INVALID_USER_BUFFER, "fetch of 64 bytes");
+    EXPECT_EQ(LastError(), ERROR_INVALID_USER_BUFFER);
 
     ASSERT_EQ(board.Log().size(), 2u) << "a wrong length reached the board";
     EXPECT_EQ(board.Log()[0].bytes, OutputReport(sim::kCmdGetStatus));
@@ -148,11 +138,11 @@ TEST_F(ReportTrafficTest, OnlyWholeReportsReachTheBoard) {
 
 TEST_F(ReportTrafficTest, ExchangeFailuresSayWhetherTheBoardIsGone) {
     HANDLE device = OpenDevice(kBoardPath);
-    auto bothFail = [&](DWORD error, const char* when) {
+    auto bothFail = [&](long error, const char* when) {
         EXPECT_FALSE(WriteStatusCommand(device));
-        ExpectError(error, when);
+        EXPECT_EQ(LastError(), error) << when;
         EXPECT_FALSE(getFeature(device, answer, sizeof(answer)));
-        ExpectError(error, when);
+        EXPECT_EQ(LastError(), error) << when;
     };
     board.InjectFault(0, sim::Fault::FailWrite);
     board.InjectFault(1, sim::Fault::RefuseFeature);
@@ -177,30 +167,24 @@ TEST_F(ReportTrafficTest, AttributesCarryTheInterfaceIdentity) {
     standin::AddHidInterface(other);
     standin::AddHidInterface(failing);
     // Windows takes whatever Size says (the record is 12 bytes with its padding) and sets it.
-    struct Case {
-        const char* path;
-        ULONG size;
-        bool ok;
-        USHORT vendor, product;
-    } cases[] = {{kBoardPath, 10, true, sim::kVendorId, sim::kProductId},
-                 {"other", 0, true, 0x046D, 0xC077},
-                 {"failing", sizeof(HIDD_ATTRIBUTES), false, 0, 0}};
-    for (const Case& c : cases) {
-        HANDLE device = OpenDevice(c.path);
-        HIDD_ATTRIBUTES attributes = {};
-        attributes.Size = c.size;
-        EXPECT_EQ(getAttributes(device, &attributes) != FALSE, c.ok) << c.path;
-        if (c.ok) {
-            EXPECT_EQ(attributes.VendorID, c.vendor);
-            EXPECT_EQ(attributes.ProductID, c.product);
-            EXPECT_EQ(attributes.Size, sizeof(HIDD_ATTRIBUTES));
-        } else {
-            ExpectError(ERROR_GEN_FAILURE, c.path);
+    const ULONG whole = sizeof(HIDD_ATTRIBUTES);
+    const std::tuple<const char*, ULONG, bool, USHORT, USHORT> cases[] = {
+        {kBoardPath, 10, true, sim::kVendorId, sim::kProductId},
+        {"other", 0, true, 0x046D, 0xC077},
+        {"failing", whole, false, 0, 0}};
+    for (const auto& [path, size, ok, vendor, product] : cases) {
+        HANDLE device = OpenDevice(path);
+        HIDD_ATTRIBUTES attributes = {size, 0, 0, 0};
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(getAttributes(device, &attributes) != FALSE, ok) << path;
+        EXPECT_EQ(LastError(), ok ? ERROR_SUCCESS : ERROR_GEN_FAILURE) << path;
+        if (ok) {
+            EXPECT_EQ(std::tie(attributes.VendorID, attributes.ProductID, attributes.Size),
+                      std::make_tuple(vendor, product, whole));
         }
         CloseHandle(device);
     }
-    EXPECT_EQ(standin::HidAttributeSizes(),
-              (std::vector<ULONG>{10, 0, static_cast<ULONG>(sizeof(HIDD_ATTRIBUTES))}));
+    EXPECT_EQ(standin::HidAttributeSizes(), (std::vector<ULONG>{10, 0, whole}));
 }
 
 // The monitor's way of reading: an overlapped handle, an event in the record.
@@ -226,7 +210,9 @@ class InputReadTest : public BoardDeviceTest {
     std::array<uint8_t, sim::kInputReportSize> buffer{};
 };
 
-TEST_F(InputReadTest, QueuedReportsCompleteReadsAtOnceInOrder) {
+// Queued reports complete reads at once, in order; a read with none queued is pending (its
+// event cleared, though the last read had set it) until a report comes.
+TEST_F(InputReadTest, QueuedReportsCompleteReadsAtOnceLaterOnesPendingReads) {
     board.QueueInputText(18, "ABCDEFG");
     board.QueueInputText(2, "second.");
     DWORD read = 0;
@@ -240,19 +226,12 @@ TEST_F(InputReadTest, QueuedReportsCompleteReadsAtOnceInOrder) {
     EXPECT_EQ(transferred, sim::kInputReportSize);
     ASSERT_TRUE(StartRead());
     EXPECT_EQ(buffer[1], 2);
+
     EXPECT_FALSE(StartRead());
-    ExpectError(ERROR_IO_PENDING, "nothing queued");
-}
-
-TEST_F(InputReadTest, PendingReadIsCompletedByALaterReport) {
-    SetEvent(overlapped.hEvent);  // starting the read clears it
-    ASSERT_FALSE(StartRead());
-    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    EXPECT_EQ(LastError(), ERROR_IO_PENDING);
     EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 0), WAIT_TIMEOUT);
-    DWORD transferred = 0;
     EXPECT_FALSE(GetOverlappedResult(device, &overlapped, &transferred, FALSE));
-    ExpectError(ERROR_IO_INCOMPLETE, "still pending");
-
+    EXPECT_EQ(LastError(), ERROR_IO_INCOMPLETE);
     std::thread sender([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         board.QueueInputText(0, "kelm OK");
@@ -261,6 +240,7 @@ TEST_F(InputReadTest, PendingReadIsCompletedByALaterReport) {
     const HANDLE waits[2] = {overlapped.hEvent, stop};
     EXPECT_EQ(WaitForMultipleObjects(2, waits, FALSE, INFINITE), WAIT_OBJECT_0);
     sender.join();
+    transferred = 0;
     EXPECT_TRUE(GetOverlappedResult(device, &overlapped, &transferred, TRUE));
     EXPECT_EQ(transferred, sim::kInputReportSize);
     EXPECT_EQ(std::memcmp(buffer.data() + 2, "kelm OK", 7), 0);
@@ -278,15 +258,16 @@ TEST_F(InputReadTest, UnplugOrCancelEndsThePendingRead) {
         } else {
             EXPECT_TRUE(CancelIo(device));
         }
-        const DWORD error = unplug ? ERROR_DEVICE_NOT_CONNECTED : ERROR_OPERATION_ABORTED;
         EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 0), WAIT_OBJECT_0);
         DWORD transferred = 99;
         EXPECT_FALSE(GetOverlappedResult(device, &overlapped, &transferred, TRUE));
-        ExpectError(error, "pending read");
+        EXPECT_EQ(LastError(), unplug ? ERROR_DEVICE_NOT_CONNECTED : ERROR_OPERATION_ABORTED);
         EXPECT_EQ(transferred, 0u);
         board.QueueInputText(3, "abcdefg");
         EXPECT_EQ(StartRead(), !unplug);
-        if (unplug) ExpectError(ERROR_DEVICE_NOT_CONNECTED, "later read");
+        if (unplug) {
+            EXPECT_EQ(LastError(), ERROR_DEVICE_NOT_CONNECTED) << "later read";
+        }
         EXPECT_EQ(buffer[1], unplug ? 0 : 3);
     }
 }
@@ -298,7 +279,7 @@ TEST_F(InputReadTest, ClosingWithAReadPendingNeverWritesTheBufferAgain) {
     record->hEvent = overlapped.hEvent;
     auto report = std::make_unique<std::array<uint8_t, sim::kInputReportSize>>();
     ASSERT_FALSE(ReadFile(device, report->data(), sim::kInputReportSize, nullptr, record.get()));
-    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    ASSERT_EQ(LastError(), ERROR_IO_PENDING);
     ASSERT_TRUE(CloseHandle(device));
     device = INVALID_HANDLE_VALUE;
     record.reset();
@@ -318,20 +299,15 @@ TEST_F(InputReadTest, ReadArgumentsAreChecked) {
     OVERLAPPED badEvent = {};
     badEvent.hEvent = closedEvent;
     DWORD read = 0;
-    struct Case {
-        const char* name;
-        DWORD bytes;
-        LPOVERLAPPED record;
-        DWORD error;
-    } cases[] = {
+    const std::tuple<const char*, DWORD, LPOVERLAPPED, long> cases[] = {
         {"no record on an overlapped handle", 9, nullptr, ERROR_INVALID_PARAMETER},
         {"buffer under 9 bytes", 8, &overlapped, ERROR_INVALID_USER_BUFFER},
         {"record with a closed event", 9, &badEvent, ERROR_INVALID_HANDLE},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, bytes, record, error] : cases) {
         SetLastError(ERROR_SUCCESS);
-        EXPECT_FALSE(ReadFile(device, buffer.data(), c.bytes, &read, c.record)) << c.name;
-        ExpectError(c.error, c.name);
+        EXPECT_FALSE(ReadFile(device, buffer.data(), bytes, &read, record)) << name;
+        EXPECT_EQ(LastError(), error) << name;
     }
     EXPECT_FALSE(GetOverlappedResult(device, nullptr, &read, FALSE));
 }

@@ -1,12 +1,7 @@
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <string>
-#include <vector>
-
+// Modal dialogs built from the compiled template: initialising, clicks, closing and the
+// message loop that runs while a procedure is busy.
 #include "test_dialog.h"
 #include "user_test.h"
-#include "win32/standin.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "test_dialog.h"
@@ -48,11 +49,9 @@ TEST(DialogTemplateTest, ExtendedTemplate) {
                                              WS_SYSMENU | WS_MINIMIZEBOX));
     EXPECT_EQ(Place(info.place), (std::vector<int>{10, 20, 200, 150}));
     EXPECT_EQ(info.caption, "Test Box");
-    EXPECT_EQ(info.font.typeface, "Tahoma");
-    EXPECT_EQ(info.font.pointSize, 9);
-    EXPECT_EQ(info.font.weight, 700);
-    EXPECT_TRUE(info.font.italic);
-    EXPECT_EQ(info.font.charset, 2);
+    const standin::DialogFont& font = info.font;
+    EXPECT_EQ(std::tie(font.typeface, font.pointSize, font.weight, font.italic, font.charset),
+              std::make_tuple("Tahoma", 9, 700, true, 2));
 
     std::vector<int> ids;
     std::vector<std::string> texts;

@@ -1,15 +1,11 @@
-#include <gtest/gtest.h>
-#include <windows.h>
-
+// The common file dialogs: the request recorded, the answer copied back as Windows does.
 #include <commdlg.h>
 
 #include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "user_test.h"
-#include "win32/standin.h"
 
 namespace {
 
@@ -20,27 +16,19 @@ class FileDialogsTest : public UserTest {
   protected:
     void SetUp() override {
         UserTest::SetUp();
-        std::memset(&ofn, 0, sizeof(ofn));
         ofn.lStructSize = sizeof(ofn);
         ofn.lpstrFile = path;
         ofn.nMaxFile = kPathBuffer;
     }
-    static standin::FileDialogAnswer Chosen(const std::string& file, DWORD filterIndex = 1) {
-        standin::FileDialogAnswer answer;
-        answer.path = file;
-        answer.filterIndex = filterIndex;
-        return answer;
-    }
-
     char path[kPathBuffer] = "file.gcb";
-    OPENFILENAMEA ofn;
+    OPENFILENAMEA ofn = {};
 };
 
 TEST_F(FileDialogsTest, RecordsTheRequestAndChecksItsSize) {
     ofn.lpstrFilter = kFilter;
     EXPECT_FALSE(GetSaveFileNameA(&ofn));  // nobody answers: cancelled
     EXPECT_EQ(CommDlgExtendedError(), 0u);
-    standin::QueueFileDialogAnswers({Chosen("C:\\x.gcb")});
+    standin::QueueFileDialogAnswers({{false, "C:\\x.gcb", 1}});
     ofn.lStructSize = sizeof(ofn) - 1;
     EXPECT_FALSE(GetOpenFileNameA(&ofn));
     EXPECT_EQ(CommDlgExtendedError(), static_cast<DWORD>(CDERR_STRUCTSIZE));
@@ -68,25 +56,21 @@ TEST_F(FileDialogsTest, RecordsTheRequestAndChecksItsSize) {
 }
 
 TEST_F(FileDialogsTest, ChosenPathWithItsOffsets) {
-    struct Case {
-        const char* path;
-        WORD nameOffset;
-        WORD extensionOffset;
-    };
-    const Case cases[] = {
+    // The path chosen, the offsets of its name and of its extension.
+    const std::tuple<const char*, WORD, WORD> cases[] = {
         {"C:\\images\\bios.gcb", 10, 15},
         {"/tmp/kelm/app.tar.gz", 10, 18},
         {"C:\\dir.d\\noext", 9, 14},  // no extension: at the terminating zero
         {"C:\\dir\\name.", 7, 0},     // a name that ends with the dot
     };
     ofn.lpstrFilter = kFilter;
-    for (const Case& c : cases) {
-        standin::QueueFileDialogAnswers({Chosen(c.path, 2)});
-        ASSERT_TRUE(GetOpenFileNameA(&ofn)) << c.path;
-        EXPECT_STREQ(path, c.path);
+    for (const auto& [chosen, nameOffset, extensionOffset] : cases) {
+        standin::QueueFileDialogAnswers({{false, chosen, 2}});
+        ASSERT_TRUE(GetOpenFileNameA(&ofn)) << chosen;
+        EXPECT_STREQ(path, chosen);
         EXPECT_EQ(ofn.nFilterIndex, 2u);
-        EXPECT_EQ(ofn.nFileOffset, c.nameOffset) << c.path;
-        EXPECT_EQ(ofn.nFileExtension, c.extensionOffset) << c.path;
+        EXPECT_EQ(ofn.nFileOffset, nameOffset) << chosen;
+        EXPECT_EQ(ofn.nFileExtension, extensionOffset) << chosen;
     }
 }
 
@@ -97,7 +81,7 @@ TEST_F(FileDialogsTest, PathThatDoesNotFitTheBufferFails) {
         std::memset(path, 'x', sizeof(path));
         path[maxFile - 1] = '\0';
         ofn.nMaxFile = maxFile;
-        standin::QueueFileDialogAnswers({Chosen(chosen)});
+        standin::QueueFileDialogAnswers({{false, chosen, 1}});
         EXPECT_EQ(GetSaveFileNameA(&ofn) != FALSE, fits) << maxFile;
         if (fits) {
             EXPECT_EQ(std::string(path), chosen);

@@ -18,9 +18,7 @@ TEST_F(HidLibraryTest, LoadsByNameInAnyCaseAndCountsReferences) {
     EXPECT_EQ(standin::HidLibraryLoadCount(), 4);
     HMODULE hid = GetModuleHandleA("HID.DLL");
     ASSERT_NE(hid, nullptr);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_TRUE(FreeLibrary(hid));
-    }
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(FreeLibrary(hid));
     EXPECT_EQ(standin::HidLibraryLoadCount(), 0);
     EXPECT_FALSE(FreeLibrary(hid)) << "released once too often";
     EXPECT_EQ(GetProcAddress(hid, "HidD_GetHidGuid"), nullptr) << "used after release";
@@ -31,7 +29,7 @@ TEST_F(HidLibraryTest, OtherModulesAndUnloadableHidFailUntilReset) {
     for (const char* name : {"HID.DLL", "USER32.DLL", "HIDD.DLL", "HID.DLL.bak", ""}) {
         SetLastError(ERROR_SUCCESS);
         EXPECT_EQ(LoadLibraryA(name), nullptr) << name;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) << name;
+        EXPECT_EQ(LastError(), ERROR_MOD_NOT_FOUND) << name;
     }
     EXPECT_EQ(standin::HidLibraryLoadCount(), 0);
     standin::Reset();
@@ -52,9 +50,7 @@ TEST_F(HidLibraryTest, ResolvesTheFourEntryPointsByNameUnlessRemoved) {
             SetLastError(ERROR_SUCCESS);
             const bool missing = std::strcmp(name, removed) == 0;
             EXPECT_EQ(GetProcAddress(hid, name) == nullptr, missing) << name << " / " << removed;
-            if (missing) {
-                EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
-            }
+            EXPECT_EQ(LastError(), missing ? ERROR_PROC_NOT_FOUND : ERROR_SUCCESS) << name;
         }
         FreeLibrary(hid);
     }
@@ -62,7 +58,7 @@ TEST_F(HidLibraryTest, ResolvesTheFourEntryPointsByNameUnlessRemoved) {
     for (const char* name : {"HidD_GetProductString", "hidd_getfeature", ""}) {
         SetLastError(ERROR_SUCCESS);
         EXPECT_EQ(GetProcAddress(hid, name), nullptr) << name;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND)) << name;
+        EXPECT_EQ(LastError(), ERROR_PROC_NOT_FOUND) << name;
     }
     EXPECT_EQ(GetProcAddress(hid, MAKEINTRESOURCEA(1)), nullptr);
     EXPECT_EQ(GetProcAddress(GetModuleHandleA(nullptr), "HidD_GetFeature"), nullptr);

@@ -43,6 +43,9 @@ inline standin::HidInterface BoardInterface(sim::Board* board,
     return hid;
 }
 
+// GetLastError() with the type of the ERROR_ constants, so that the two compare without a cast.
+inline long LastError() { return static_cast<long>(GetLastError()); }
+
 // Opens an interface as the program does: shared read/write, synchronous or overlapped.
 inline HANDLE OpenDevice(const std::string& path, DWORD flags = 0) {
     return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,

@@ -9,14 +9,13 @@ using LastErrorTest = KernelTest;
 
 TEST_F(LastErrorTest, IsKeptPerThread) {
     SetLastError(ERROR_ACCESS_DENIED);
-    DWORD seenByOther = 0;
-    std::thread other([&] {
+    long seenByOther = 0;
+    std::thread([&] {
         SetLastError(ERROR_GEN_FAILURE);
-        seenByOther = GetLastError();
-    });
-    other.join();
-    EXPECT_EQ(seenByOther, static_cast<DWORD>(ERROR_GEN_FAILURE));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        seenByOther = LastError();
+    }).join();
+    EXPECT_EQ(seenByOther, ERROR_GEN_FAILURE);
+    EXPECT_EQ(LastError(), ERROR_ACCESS_DENIED);
 }
 
 using HandleTableTest = KernelTest;
@@ -30,13 +29,11 @@ TEST_F(HandleTableTest, CloseHandleFailsForHandlesThatAreNotOpen) {
     standin::Reset();
     EXPECT_EQ(standin::OpenHandleCount(), 0);
     EXPECT_FALSE(SetEvent(forgotten));
-
-    const HANDLE bad[] = {closed, forgotten, nullptr, INVALID_HANDLE_VALUE,
-                          reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x12345))};
-    for (HANDLE handle : bad) {
+    const HANDLE never = reinterpret_cast<HANDLE>(uintptr_t{0x12345});
+    for (HANDLE handle : {closed, forgotten, HANDLE{}, INVALID_HANDLE_VALUE, never}) {
         SetLastError(ERROR_SUCCESS);
         EXPECT_FALSE(CloseHandle(handle)) << handle;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << handle;
+        EXPECT_EQ(LastError(), ERROR_INVALID_HANDLE) << handle;
     }
 }
 

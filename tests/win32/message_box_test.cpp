@@ -1,11 +1,5 @@
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <string>
-#include <vector>
-
+// Message boxes: their answers, their record, and the message loop they run while open.
 #include "user_test.h"
-#include "win32/standin.h"
 
 namespace {
 
@@ -17,7 +11,7 @@ class MessageBoxTest : public UserTest {
     void SetUp() override {
         UserTest::SetUp();
         dialog = standin::CreateTestDialog(
-            {Spec(kButton, "BUTTON", "Write", WS_CHILD | WS_VISIBLE)}, RecordingProc);
+            {{kButton, "BUTTON", "Write", WS_CHILD | WS_VISIBLE, 0, {}}}, RecordingProc);
     }
     HWND dialog = nullptr;
 };

@@ -1,12 +1,8 @@
-#include <gtest/gtest.h>
-#include <windows.h>
-
+// Posted messages: from any thread, dispatched in order on the thread that pumps or waits.
 #include <chrono>
 #include <thread>
-#include <vector>
 
 #include "user_test.h"
-#include "win32/standin.h"
 
 namespace {
 

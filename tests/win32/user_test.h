@@ -7,7 +7,6 @@
 
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "win32/standin.h"
@@ -47,17 +46,6 @@ inline std::vector<int> ProcCommands() {
         if (call.message == WM_COMMAND) ids.push_back(LOWORD(call.wParam));
     }
     return ids;
-}
-
-inline standin::ControlSpec Spec(int id, const std::string& className, const std::string& text,
-                                 DWORD style, std::vector<std::string> items = {}) {
-    standin::ControlSpec spec;
-    spec.id = id;
-    spec.className = className;
-    spec.text = text;
-    spec.style = style;
-    spec.items = std::move(items);
-    return spec;
 }
 
 class UserTest : public ::testing::Test {

@@ -1,23 +1,11 @@
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <string>
-#include <vector>
-
+// Controls of a hand-built dialog: texts, enabling, checks and combo box selection.
 #include "user_test.h"
-#include "win32/standin.h"
 
 namespace {
 
-constexpr int kStatus = 1005;
-constexpr int kButton = 1001;
-constexpr int kOffButton = 1004;
-constexpr int kCheck = 1061;
-constexpr int kRadioFirst = 1006;
-constexpr int kRadioSecond = 1007;
-constexpr int kRadioOutside = 1009;
-constexpr int kCombo = 1020;
-constexpr int kAbsent = 1014;
+// kRadioOutside lies outside the range of the two radio buttons; kAbsent is no control.
+constexpr int kStatus = 1005, kButton = 1001, kOffButton = 1004, kCheck = 1061, kCombo = 1020;
+constexpr int kRadioFirst = 1006, kRadioSecond = 1007, kRadioOutside = 1009, kAbsent = 1014;
 
 class WindowsModelTest : public UserTest {
   protected:
@@ -25,14 +13,14 @@ class WindowsModelTest : public UserTest {
         UserTest::SetUp();
         const DWORD shown = WS_CHILD | WS_VISIBLE;
         dialog = standin::CreateTestDialog({
-            Spec(kStatus, "STATIC", "Hello", shown | SS_CENTER),
-            Spec(kButton, "Button", "&Connect", shown),
-            Spec(kOffButton, "BUTTON", "&Write", shown | WS_DISABLED),
-            Spec(kCheck, "BUTTON", "Boot", shown | BS_AUTOCHECKBOX),
-            Spec(kRadioFirst, "BUTTON", "", shown | BS_AUTORADIOBUTTON | WS_GROUP),
-            Spec(kRadioSecond, "BUTTON", "", shown | BS_AUTORADIOBUTTON),
-            Spec(kRadioOutside, "BUTTON", "", shown | BS_RADIOBUTTON),
-            Spec(kCombo, "COMBOBOX", "", shown, {"Bank 0", "Bank 1"}),
+            {kStatus, "STATIC", "Hello", shown | SS_CENTER, 0, {}},
+            {kButton, "Button", "&Connect", shown, 0, {}},
+            {kOffButton, "BUTTON", "&Write", shown | WS_DISABLED, 0, {}},
+            {kCheck, "BUTTON", "Boot", shown | BS_AUTOCHECKBOX, 0, {}},
+            {kRadioFirst, "BUTTON", "", shown | BS_AUTORADIOBUTTON | WS_GROUP, 0, {}},
+            {kRadioSecond, "BUTTON", "", shown | BS_AUTORADIOBUTTON, 0, {}},
+            {kRadioOutside, "BUTTON", "", shown | BS_RADIOBUTTON, 0, {}},
+            {kCombo, "COMBOBOX", "", shown, 0, {"Bank 0", "Bank 1"}},
         });
     }
     HWND Item(int id) { return GetDlgItem(dialog, id); }
@@ -61,15 +49,15 @@ TEST_F(WindowsModelTest, TextsOfMissingControlsChangeNothingOthersAreRecorded) {
               (std::vector<std::string>{"Connected.", "KELM OK!"}));
 }
 
+// As GetWindowTextA, so WM_GETTEXT; a missing control's text is "".
 TEST_F(WindowsModelTest, GetWindowTextCopiesAtMostSizeMinusOneAndAZero) {
-    struct Case {
+    const struct {
         int size;
         int copied;
         const char* buffer;
-    };
-    const Case cases[] = {{0, 0, "########"}, {-1, 0, "########"}, {1, 0, ""},
-                          {2, 1, "H"},        {5, 4, "Hell"},      {6, 5, "Hello"}};
-    for (const Case& c : cases) {
+    } cases[] = {{0, 0, "########"}, {-1, 0, "########"}, {1, 0, ""},
+                 {2, 1, "H"},        {5, 4, "Hell"},      {6, 5, "Hello"}};
+    for (const auto& c : cases) {
         char buffer[9] = "########";
         EXPECT_EQ(GetWindowTextA(Item(kStatus), buffer, c.size), c.copied) << c.size;
         EXPECT_STREQ(buffer, c.buffer) << c.size;
