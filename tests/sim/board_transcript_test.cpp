@@ -7,20 +7,11 @@
 #include "sim/board.h"
 #include "tests/sim/host_reports.h"
 
+namespace sim::test {
 namespace {
 
-using simtest::BusCommand;
-using simtest::Command;
-using simtest::Fetch;
-using simtest::GetStatus;
-using simtest::Pattern;
-using simtest::Read;
-using simtest::Report;
-using simtest::Send;
-using simtest::Write;
-
 TEST(BoardTranscriptTest, ShortCommandsStatusAnswersAndDataRuns) {
-    sim::Board board;
+    Board board;
     board.SetClock([] { return uint64_t{99}; });  // times never show
     GetStatus(board);
     Send(board, BusCommand(true));
@@ -51,23 +42,23 @@ TEST(BoardTranscriptTest, ShortCommandsStatusAnswersAndDataRuns) {
 }
 
 TEST(BoardTranscriptTest, EraseWithBusyPollsResetAndOddOrRejectedReports) {
-    sim::Board board;
+    Board board;
     board.SetEraseBusyPolls(1);
-    const Report status = Command(sim::kCmdGetStatus);
+    const Report status = Command(kCmdGetStatus);
     EXPECT_FALSE(board.WriteOutputReport(status.data(), 64));
     Report numbered{};
     numbered[0] = 1;
     EXPECT_FALSE(board.GetFeatureReport(numbered.data(), numbered.size()));
-    Send(board, Command(sim::kCmdErase, 31));
+    Send(board, Command(kCmdErase, 31));
     GetStatus(board);
     GetStatus(board);
-    Send(board, Command(sim::kCmdRead, 0x1F, 0xABCD, 1));  // left unfetched
+    Send(board, Command(kCmdRead, 0x1F, 0xABCD, 1));  // left unfetched
     Report odd = BusCommand(true);
     odd[3] = 7;
     Send(board, odd);
     Send(board, Command(6));
-    Send(board, Command(sim::kCmdReset));
-    Send(board, Command(sim::kCmdGetStatus));
+    Send(board, Command(kCmdReset));
+    Send(board, Command(kCmdGetStatus));
     board.Plug();
 
     EXPECT_EQ(board.Transcript(),
@@ -92,12 +83,12 @@ TEST(BoardTranscriptTest, EraseWithBusyPollsResetAndOddOrRejectedReports) {
 }
 
 TEST(BoardTranscriptTest, FailuresBreakDataRuns) {
-    sim::Board board;
-    board.InjectFault(3, sim::Fault::FailWrite);  // the third data report
-    board.InjectFault(7, sim::Fault::RefuseFeature);
-    board.InjectFault(9, sim::Fault::Unplug);
-    Write(board, 0, 0, Pattern(300));                // exchanges 0-5
-    Send(board, Command(sim::kCmdRead, 0, 0, 200));  // 6
+    Board board;
+    board.InjectFault(3, Fault::FailWrite);  // the third data report
+    board.InjectFault(7, Fault::RefuseFeature);
+    board.InjectFault(9, Fault::Unplug);
+    Write(board, 0, 0, Pattern(300));           // exchanges 0-5
+    Send(board, Command(kCmdRead, 0, 0, 200));  // 6
     Report answer{};
     Fetch(board, answer);  // 7 refused
     Fetch(board, answer);  // 8
@@ -122,3 +113,4 @@ TEST(BoardTranscriptTest, FailuresBreakDataRuns) {
 }
 
 }  // namespace
+}  // namespace sim::test

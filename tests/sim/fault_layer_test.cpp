@@ -12,52 +12,38 @@
 #include "sim/board.h"
 #include "tests/sim/host_reports.h"
 
+namespace sim::test {
 namespace {
 
-using simtest::BusCommand;
-using simtest::Command;
-using simtest::GetStatus;
-using simtest::Read;
-using simtest::Write;
-
-// Chances in thousandths, in the order of the record's fields.
-sim::SeededFaults Faults(uint64_t seed, int flipped, int odd, int slow, int dropped) {
-    sim::SeededFaults faults;
-    faults.seed = seed;
-    faults.flippedAnswer = flipped;
-    faults.oddStatus = odd;
-    faults.slowHandover = slow;
-    faults.droppedData = dropped;
-    return faults;
-}
-
-sim::SeededFaults Always(uint64_t seed) { return Faults(seed, 1000, 1000, 1000, 1000); }
+// Faults are given as the seed, then the chances in thousandths of a flipped answer, an odd
+// status, a slow hand-over and dropped data.
+SeededFaults Always(uint64_t seed) { return {seed, 1000, 1000, 1000, 1000}; }
 
 // A little of everything a host does: a bus hand-over, a write, a read, an erase, status polls.
-void Traffic(sim::Board& board) {
-    simtest::Send(board, BusCommand(true));
+void Traffic(Board& board) {
+    Send(board, BusCommand(true));
     for (int i = 0; i < 6; ++i) GetStatus(board);
     Write(board, 3, 0, std::vector<uint8_t>(300, 0x5A));
     Read(board, 0, 0, 256);
-    simtest::Send(board, Command(sim::kCmdErase, 7));
+    Send(board, Command(kCmdErase, 7));
     for (int i = 0; i < 6; ++i) GetStatus(board);
 }
 
-std::vector<std::vector<uint8_t>> Answers(const sim::Board& board) {
+std::vector<std::vector<uint8_t>> Answers(const Board& board) {
     std::vector<std::vector<uint8_t>> answers;
-    for (const sim::LogEntry& entry : board.Log()) {
-        if (entry.direction == sim::Direction::Feature) answers.push_back(entry.bytes);
+    for (const LogEntry& entry : board.Log()) {
+        if (entry.direction == Direction::Feature) answers.push_back(entry.bytes);
     }
     return answers;
 }
 
 TEST(FaultLayerTest, SameSeedSameFaultsOtherSeedOthersSeedZeroNone) {
-    sim::Board first, again, other, off, plain;
-    first.SetSeededFaults(Faults(12345, 300, 40, 200, 300));
-    again.SetSeededFaults(Faults(12345, 300, 40, 200, 300));
-    other.SetSeededFaults(Faults(54321, 300, 40, 200, 300));
+    Board first, again, other, off, plain;
+    first.SetSeededFaults({12345, 300, 40, 200, 300});
+    again.SetSeededFaults({12345, 300, 40, 200, 300});
+    other.SetSeededFaults({54321, 300, 40, 200, 300});
     off.SetSeededFaults(Always(0));
-    for (sim::Board* board : {&first, &again, &other, &off, &plain}) Traffic(*board);
+    for (Board* board : {&first, &again, &other, &off, &plain}) Traffic(*board);
 
     EXPECT_NE(first.Transcript().find("-- seeded: "), std::string::npos);
     EXPECT_NE(first.Transcript(), other.Transcript());
@@ -72,41 +58,42 @@ TEST(FaultLayerTest, SameSeedSameFaultsOtherSeedOthersSeedZeroNone) {
 // answers with the board's own, so a host that polls until the board says so gets there.
 TEST(FaultLayerTest, EveryStatusPollEnds) {
     for (uint64_t seed = 1; seed <= 50; ++seed) {
-        sim::Board board;
+        Board board;
         board.SetSeededFaults(Always(seed));
         int sinceOwn = 0;
         for (int poll = 0; poll < 200; ++poll) {
-            const simtest::Status status = GetStatus(board);
+            const Status status = GetStatus(board);
             ASSERT_TRUE(status.ok);
-            const bool own = status.busy == 0 && status.bus == sim::kBusReleased;
+            const bool own = status.busy == 0 && status.bus == kBusReleased;
             sinceOwn = own ? 0 : sinceOwn + 1;
-            ASSERT_LE(sinceOwn, sim::detail::kMaxPerturbedStatus) << "seed " << seed;
+            ASSERT_LE(sinceOwn, detail::kMaxPerturbedStatus) << "seed " << seed;
         }
     }
 }
 
 TEST(FaultLayerTest, HandOverTakesAFewMorePollsOnly) {
-    sim::Board board;
-    board.SetSeededFaults(Faults(99, 0, 0, 1000, 10));
+    Board board;
+    board.SetSeededFaults({99, 0, 0, 1000, 10});
     for (int round = 0; round < 20; ++round) {
-        simtest::Send(board, BusCommand(true));
+        Send(board, BusCommand(true));
         int polls = 1;
-        while (GetStatus(board).bus != sim::kBusGranted) ++polls;
+        while (GetStatus(board).bus != kBusGranted) ++polls;
         EXPECT_GE(polls, 2);
-        EXPECT_LE(polls, 1 + sim::detail::kMaxExtraHandover);
-        simtest::Send(board, BusCommand(false));
-        while (GetStatus(board).bus != sim::kBusReleased) {
+        EXPECT_LE(polls, 1 + detail::kMaxExtraHandover);
+        Send(board, BusCommand(false));
+        while (GetStatus(board).bus != kBusReleased) {
         }
     }
 }
 
 TEST(FaultLayerTest, DroppedDataIsAcceptedAndNotProgrammed) {
-    sim::Board board;
-    board.SetSeededFaults(Faults(7, 10, 40, 200, 1000));
+    Board board;
+    board.SetSeededFaults({7, 10, 40, 200, 1000});
     EXPECT_TRUE(Write(board, 2, 0x100, std::vector<uint8_t>(200, 0x00)));
-    EXPECT_EQ(board.Flash(), std::vector<uint8_t>(sim::kFlashSize, 0xFF));
+    EXPECT_EQ(board.Flash(), std::vector<uint8_t>(kFlashSize, 0xFF));
     EXPECT_TRUE(board.Violations().empty());
     EXPECT_NE(board.Transcript().find("-- seeded: data dropped"), std::string::npos);
 }
 
 }  // namespace
+}  // namespace sim::test

@@ -8,56 +8,49 @@
 
 #include "sim/board.h"
 
-namespace simtest {
+namespace sim::test {
 
-using Report = std::array<uint8_t, sim::kReportSize>;
+using Report = std::array<uint8_t, kReportSize>;
 
 // Offset and length big-endian, as the firmware reads them.
 inline Report Command(uint8_t command, uint8_t bank = 0, uint16_t offset = 0, uint16_t length = 0) {
-    return Report{0,
-                  command,
-                  bank,
-                  static_cast<uint8_t>(offset >> 8),
-                  static_cast<uint8_t>(offset),
-                  static_cast<uint8_t>(length >> 8),
-                  static_cast<uint8_t>(length)};
+    const auto byte = [](unsigned value) { return static_cast<uint8_t>(value); };
+    return Report{0,           command, bank, byte(offset >> 8), byte(offset), byte(length >> 8),
+                  byte(length)};
 }
 
 inline Report BusCommand(bool request) {
-    return Report{0, sim::kCmdBus, 0, static_cast<uint8_t>(request)};
+    return Report{0, kCmdBus, 0, static_cast<uint8_t>(request)};
 }
 
-inline bool Send(sim::Board& board, const Report& report) {
+inline bool Send(Board& board, const Report& report) {
     return board.WriteOutputReport(report.data(), report.size());
 }
 
 // Sends CMD_WRITE and its data reports, 63 bytes each; false when any report failed.
-inline bool Write(sim::Board& board, uint8_t bank, uint16_t offset,
-                  const std::vector<uint8_t>& bytes) {
-    bool ok =
-        Send(board, Command(sim::kCmdWrite, bank, offset, static_cast<uint16_t>(bytes.size())));
-    for (size_t at = 0; at < bytes.size(); at += sim::kPayloadSize) {
+inline bool Write(Board& board, uint8_t bank, uint16_t offset, const std::vector<uint8_t>& bytes) {
+    bool ok = Send(board, Command(kCmdWrite, bank, offset, static_cast<uint16_t>(bytes.size())));
+    for (size_t at = 0; at < bytes.size(); at += kPayloadSize) {
         Report data{};
-        const size_t count = std::min(sim::kPayloadSize, bytes.size() - at);
+        const size_t count = std::min(kPayloadSize, bytes.size() - at);
         std::copy(bytes.begin() + at, bytes.begin() + at + count, data.begin() + 2);
         ok = Send(board, data) && ok;
     }
     return ok;
 }
 
-inline bool Fetch(sim::Board& board, Report& answer) {
+inline bool Fetch(Board& board, Report& answer) {
     answer.fill(0);
     return board.GetFeatureReport(answer.data(), answer.size());
 }
 
 // Sends CMD_READ and fetches its answers; the bytes that arrived.
-inline std::vector<uint8_t> Read(sim::Board& board, uint8_t bank, uint16_t offset,
-                                 uint16_t length) {
+inline std::vector<uint8_t> Read(Board& board, uint8_t bank, uint16_t offset, uint16_t length) {
     std::vector<uint8_t> bytes;
     Report answer{};
-    if (!Send(board, Command(sim::kCmdRead, bank, offset, length))) return bytes;
+    if (!Send(board, Command(kCmdRead, bank, offset, length))) return bytes;
     while (bytes.size() < length && Fetch(board, answer)) {
-        const size_t count = std::min<size_t>(sim::kPayloadSize, length - bytes.size());
+        const size_t count = std::min<size_t>(kPayloadSize, length - bytes.size());
         bytes.insert(bytes.end(), answer.begin() + 2, answer.begin() + 2 + count);
     }
     return bytes;
@@ -69,10 +62,10 @@ struct Status {
     uint8_t bus = 0;
 };
 
-inline Status GetStatus(sim::Board& board) {
+inline Status GetStatus(Board& board) {
     Status status;
     Report answer{};
-    status.ok = Send(board, Command(sim::kCmdGetStatus)) && Fetch(board, answer);
+    status.ok = Send(board, Command(kCmdGetStatus)) && Fetch(board, answer);
     status.busy = answer[2];
     status.bus = answer[4];
     return status;
@@ -84,4 +77,4 @@ inline std::vector<uint8_t> Pattern(size_t count, uint8_t seed = 0) {
     return bytes;
 }
 
-}  // namespace simtest
+}  // namespace sim::test
