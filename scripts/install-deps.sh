@@ -14,6 +14,8 @@ PACKAGES=(
     # fuzzing (clang's libFuzzer and sanitizer runtimes), line coverage, and GoogleTest's sources
     # for the tests of the Windows build
     clang libclang-rt-14-dev gcovr googletest
+    # kelmtool: hidapi's hidraw backend, CLI11 for its arguments, nlohmann-json for --json
+    libhidapi-dev libcli11-dev nlohmann-json3-dev
 )
 
 missing=()
