@@ -8,10 +8,7 @@ if(KELM_SANITIZE)
     add_link_options(-fsanitize=${KELM_SANITIZE})
 endif()
 
-file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-add_library(sim_board STATIC ${SIM_SOURCES})
-target_include_directories(sim_board PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(sim_board PUBLIC Threads::Threads)
+include(${CMAKE_SOURCE_DIR}/cmake/portable.cmake)
 
 file(GLOB STANDIN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/win32/src/*.cpp)
 add_library(win32_standin STATIC ${STANDIN_SOURCES})
@@ -19,9 +16,11 @@ add_library(win32_standin STATIC ${STANDIN_SOURCES})
 target_include_directories(win32_standin PUBLIC ${CMAKE_SOURCE_DIR}/win32/include ${CMAKE_SOURCE_DIR})
 target_link_libraries(win32_standin PUBLIC sim_board Threads::Threads)
 
-add_library(kelm_core STATIC ${KELM_SOURCES})
+set(KELM_WINDOW_SOURCES ${KELM_SOURCES})
+list(REMOVE_ITEM KELM_WINDOW_SOURCES ${KELM_PORTABLE_SOURCES})
+add_library(kelm_core STATIC ${KELM_WINDOW_SOURCES})
 target_include_directories(kelm_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(kelm_core PUBLIC win32_standin)
+target_link_libraries(kelm_core PUBLIC kelm_portable win32_standin)
 
 # The dialog template and the other resources, compiled by the same resource compiler that
 # kelm.exe uses, and carried by the test programs as the bytes of the .res file.
@@ -57,7 +56,7 @@ target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE
 target_link_libraries(test_support PUBLIC kelm_core kelm_resources sim_board GTest::gtest GTest::gmock)
 target_compile_definitions(test_support PUBLIC KELM_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
-foreach(area win32 sim device catalogue operations ui reliability demo)
+foreach(area win32 sim device catalogue operations ui reliability demo tool)
     file(GLOB area_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*_test.cpp)
     set(monitor_tests ${area_tests})
     list(FILTER monitor_tests INCLUDE REGEX "monitor")
@@ -95,6 +94,14 @@ if(TARGET win32_tests AND EXISTS ${KELM_TEST_RC})
                 -P ${CMAKE_SOURCE_DIR}/cmake/embed_run.cmake
         DEPENDS ${CMAKE_BINARY_DIR}/test_dialog.res ${CMAKE_SOURCE_DIR}/cmake/embed.cmake)
     target_sources(win32_tests PRIVATE ${CMAKE_BINARY_DIR}/generated/test_dialog_res.cpp)
+endif()
+
+# kelmtool, built with the same sanitizers; tests/tool runs it as a whole program.
+include(${CMAKE_SOURCE_DIR}/cmake/kelmtool.cmake)
+if(TARGET tool_tests)
+    target_link_libraries(tool_tests PRIVATE kelmtool_core)
+    target_compile_definitions(tool_tests PRIVATE KELMTOOL_PATH="$<TARGET_FILE:kelmtool>")
+    add_dependencies(tool_tests kelmtool)
 endif()
 
 # The parts of kelm-demo.exe that need no Win32 (its sample flash, flash file and link pace),

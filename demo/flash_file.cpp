@@ -10,22 +10,28 @@
 
 namespace {
 
-std::string Describe(const std::string& path, const char* what) {
-    return std::string("The demo board's flash file\n") + path + "\n" + what;
+const FlashFileOwner kDemoOwner = {
+    "The demo board's flash file", BuildSampleFlash,
+    "\n\nThe file was left as it is. Move it away, and the demo starts with a new sample flash."};
+
+std::string Describe(const FlashFileOwner& owner, const std::string& path, const char* what) {
+    return std::string(owner.title) + "\n" + path + "\n" + what;
 }
 
-std::string DescribeError(const std::string& path, const char* what, int error) {
-    return Describe(path, what) + "\n(" + std::strerror(error) + ")";
+std::string DescribeError(const FlashFileOwner& owner, const std::string& path, const char* what,
+                          int error) {
+    return Describe(owner, path, what) + "\n(" + std::strerror(error) + ")";
 }
 
 // Writes the whole of flash into a new file; a file left half written would be taken for a
 // board of the wrong size next time, so it is removed again.
-FlashFileOpen CreateFlashFile(const std::string& path, FlashFile& flashFile,
-                              std::vector<uint8_t>& flash, std::string& problem) {
-    flash = BuildSampleFlash();
+FlashFileOpen CreateFlashFile(const std::string& path, const FlashFileOwner& owner,
+                              FlashFile& flashFile, std::vector<uint8_t>& flash,
+                              std::string& problem) {
+    flash = owner.fresh();
     std::FILE* file = std::fopen(path.c_str(), "w+b");
     if (file == nullptr) {
-        problem = DescribeError(path, "could not be created.", errno);
+        problem = DescribeError(owner, path, "could not be created.", errno);
         return FlashFileOpen::Failed;
     }
     bool written = std::fwrite(flash.data(), 1, flash.size(), file) == flash.size();
@@ -37,7 +43,7 @@ FlashFileOpen CreateFlashFile(const std::string& path, FlashFile& flashFile,
     if (!written) {
         static_cast<void>(std::fclose(file));
         static_cast<void>(std::remove(path.c_str()));
-        problem = DescribeError(path, "could not be written.", error);
+        problem = DescribeError(owner, path, "could not be written.", error);
         return FlashFileOpen::Failed;
     }
     flashFile.file = file;
@@ -49,38 +55,42 @@ FlashFileOpen CreateFlashFile(const std::string& path, FlashFile& flashFile,
 
 FlashFileOpen OpenFlashFile(const std::string& path, FlashFile& flashFile,
                             std::vector<uint8_t>& flash, std::string& problem) {
+    return OpenFlashFile(path, kDemoOwner, flashFile, flash, problem);
+}
+
+FlashFileOpen OpenFlashFile(const std::string& path, const FlashFileOwner& owner,
+                            FlashFile& flashFile, std::vector<uint8_t>& flash,
+                            std::string& problem) {
     std::error_code error;
     const std::filesystem::path where(path);
     const bool exists = std::filesystem::exists(where, error);
     if (error) {
-        problem = Describe(path, "could not be looked at.") + "\n(" + error.message() + ")";
+        problem = Describe(owner, path, "could not be looked at.") + "\n(" + error.message() + ")";
         return FlashFileOpen::Failed;
     }
     if (!exists) {
-        return CreateFlashFile(path, flashFile, flash, problem);
+        return CreateFlashFile(path, owner, flashFile, flash, problem);
     }
     const std::uintmax_t size = std::filesystem::file_size(where, error);
     if (error) {
-        problem = Describe(path, "could not be looked at.") + "\n(" + error.message() + ")";
+        problem = Describe(owner, path, "could not be looked at.") + "\n(" + error.message() + ")";
         return FlashFileOpen::Failed;
     }
     if (size != kDemoFlashSize) {
-        problem = Describe(path, "") + "is " + std::to_string(size) + " bytes long, not " +
-                  std::to_string(kDemoFlashSize) +
-                  ".\n\nThe file was left as it is. Move it away, and the demo starts with a new "
-                  "sample flash.";
+        problem = Describe(owner, path, "") + "is " + std::to_string(size) + " bytes long, not " +
+                  std::to_string(kDemoFlashSize) + "." + owner.wrongSizeAdvice;
         return FlashFileOpen::WrongSize;
     }
     std::FILE* file = std::fopen(path.c_str(), "r+b");
     if (file == nullptr) {
-        problem = DescribeError(path, "could not be opened for reading and writing.", errno);
+        problem = DescribeError(owner, path, "could not be opened for reading and writing.", errno);
         return FlashFileOpen::Failed;
     }
     flash.assign(kDemoFlashSize, 0);
     if (std::fread(flash.data(), 1, flash.size(), file) != flash.size()) {
         const int readError = errno;
         static_cast<void>(std::fclose(file));
-        problem = DescribeError(path, "could not be read.", readError);
+        problem = DescribeError(owner, path, "could not be read.", readError);
         return FlashFileOpen::Failed;
     }
     flashFile.file = file;

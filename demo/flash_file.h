@@ -30,6 +30,17 @@ struct FlashFile {
 FlashFileOpen OpenFlashFile(const std::string& path, FlashFile& flashFile,
                             std::vector<uint8_t>& flash, std::string& problem);
 
+// Who opens a flash file: the first line of its messages, what a new file holds, and what a
+// file of the wrong size tells the user to do.
+struct FlashFileOwner {
+    const char* title;                // "The demo board's flash file"
+    std::vector<uint8_t> (*fresh)();  // the flash of a new file
+    const char* wrongSizeAdvice;      // follows "is N bytes long, not 2097152."
+};
+FlashFileOpen OpenFlashFile(const std::string& path, const FlashFileOwner& owner,
+                            FlashFile& flashFile, std::vector<uint8_t>& flash,
+                            std::string& problem);
+
 // Writes bytes at address into the file and hands them to the system before it returns, so
 // that anyone who reads the file sees them. False when that failed.
 bool WriteFlashRange(FlashFile& flashFile, size_t address, const uint8_t* bytes, size_t length);

@@ -9,6 +9,7 @@
 
 #include "catalogue/flash_layout.h"
 #include "catalogue/slot_header.h"
+#include "catalogue/slot_map.h"
 #include "device/flash_transfer.h"
 #include "ui/resource.h"
 #include "ui/status_line.h"
@@ -32,9 +33,6 @@ namespace {
 
 constexpr char kDiagnosticFormat[] = "%02x %02x %02x %02x %08x\n";
 constexpr uint32_t kScanBytes = kSlotCount * kHeaderSize;  // 8,192: every header read
-// The run of a header whose size is 0 or does not fit in the rest of the flash.
-constexpr int kDefaultRunLength = 2;
-constexpr int kNoOwner = -1;
 
 void SetSlotLabel(HWND window, int slot, const char* label) {
     HWND button = GetDlgItem(window, SlotButtonIds[slot]);
@@ -44,69 +42,11 @@ void SetSlotLabel(HWND window, int slot, const char* label) {
     static_cast<void>(SetWindowTextA(button, label));
 }
 
-bool IsErased(const SlotHeader& header) {
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&header);
-    for (uint32_t i = 0; i < kHeaderSize; ++i) {
-        if (bytes[i] != kErasedByte) return false;
-    }
-    return true;
-}
-
-bool MagicIs(const SlotHeader& header, const char (&magic)[kMagicSize]) {
-    return std::memcmp(header.magic, magic, kMagicSize) == 0;
-}
-
-// The flash holds both words big-endian; the directory keeps them in host order.
-void ToHostOrder(SlotHeader& header) {
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(&header);
-    header.reserved = ReadBigEndian32(bytes + kReservedOffset);
-    header.size = ReadBigEndian32(bytes + kSizeOffset);
-}
-
 void PrintDiagnostic(const SlotHeader& header) {
     const uint8_t* magic = reinterpret_cast<const uint8_t*>(header.magic);
     std::printf(kDiagnosticFormat, magic[0], magic[1], magic[2], magic[3],
                 static_cast<unsigned>(header.size));
     std::fflush(stdout);
-}
-
-// Slots of the run headed by slot `head`; clamps a size that runs past the end of the flash to
-// 0 first, in the directory as well.
-int RunLength(SlotHeader& header, int head) {
-    const uint32_t bytesLeft = kFlashSize - static_cast<uint32_t>(head) * kSlotSize;
-    if (header.size > bytesLeft) header.size = 0;
-    if (header.size == 0) return kDefaultRunLength;
-    return static_cast<int>((static_cast<uint64_t>(header.size) + kSlotSize - 1) / kSlotSize);
-}
-
-// Classifies slot i from its freshly read header and returns the number of slots it settles.
-int ClassifySlot(HWND window, int i) {
-    SlotHeader& header = HeaderDirectory[i];
-    if (IsErased(header)) {
-        SlotMap[i] = {Free, kNoOwner};
-        SetSlotLabel(window, i, kLabelFree);
-        return 1;
-    }
-    const char* label = nullptr;
-    if (MagicIs(header, kMagicElf) || MagicIs(header, kMagicDol) || MagicIs(header, kMagicBin)) {
-        label = kLabelApplication;
-    } else if (MagicIs(header, kMagicBios)) {
-        label = kLabelBios;
-    } else {
-        // Its size cannot be trusted, so it blocks only itself.
-        SlotMap[i] = {Corrupted, i};
-        SetSlotLabel(window, i, kLabelCorrupted);
-        return 1;
-    }
-    SetSlotLabel(window, i, label);
-    int run = RunLength(header, i);
-    // A default run that starts in the last slot has nowhere to put its second slot.
-    if (run > kSlotCount - i) run = kSlotCount - i;
-    for (int k = i; k < i + run; ++k) {
-        SlotMap[k] = {Used, i};
-        if (k != i) SetSlotLabel(window, k, kLabelContinuation);
-    }
-    return run;
 }
 
 }  // namespace
@@ -130,9 +70,12 @@ void ScanCatalogue(HWND window) {
         std::memset(&header, 0, sizeof header);
         ReadRange(reinterpret_cast<uint8_t*>(&header), static_cast<int32_t>(i * kSlotSize),
                   static_cast<int32_t>(kHeaderSize));
-        ToHostOrder(header);
+        HeaderToHostOrder(header);
         PrintDiagnostic(header);
-        i += ClassifySlot(window, i);
+        const char* labels[kSlotCount] = {};
+        const int settled = ClassifySlot(header, i, SlotMap, labels);
+        for (int k = i; k < i + settled; ++k) SetSlotLabel(window, k, labels[k]);
+        i += settled;
     }
     SetStatusLine(kScanDoneText);
 }

@@ -7,13 +7,7 @@
 
 #include "catalogue/flash_layout.h"
 #include "catalogue/slot_header.h"
-
-enum SlotState : int32_t { Free = 0, Used = 1, Corrupted = 2 };
-
-struct SlotEntry {
-    int32_t state;  // SlotState
-    int32_t owner;  // first slot of the run; -1 when free; itself when corrupted
-};
+#include "catalogue/slot_map.h"
 
 // Written by the dialog thread only (ScanCatalogue).
 extern SlotEntry SlotMap[kSlotCount];
@@ -24,11 +18,6 @@ extern const int SlotButtonIds[kSlotCount];
 // The slot of a slot button's identifier, or -1 when the identifier is no slot button.
 int SlotForButtonId(int id);
 
-constexpr char kLabelFree[] = "free";
-constexpr char kLabelBios[] = "BIOS";
-constexpr char kLabelApplication[] = "Appl.";
-constexpr char kLabelCorrupted[] = "???";
-constexpr char kLabelContinuation[] = "...";
 constexpr char kScanDoneText[] = "KELM OK!";
 
 void ScanCatalogue(HWND window);

@@ -17,8 +17,6 @@ HANDLE StopEvent = nullptr;
 namespace {
 
 constexpr DWORD kStopWaitMs = 3000;
-constexpr size_t kLineLength = 18;
-constexpr size_t kTextEnd = kInputStateSize - 1;  // byte 36 stays 0
 constexpr size_t kMonitorMessageSize = 64;
 
 constexpr char kThreadFailedText[] = "Failed to create input thread.";
@@ -109,23 +107,6 @@ void TakeReport(const uint8_t* report) {
 }
 
 }  // namespace
-
-bool ApplyInputReport(char* state, const uint8_t* report) {
-    int position = static_cast<int8_t>(report[kInputPositionByte]);
-    if (position < 0 || position > static_cast<int>(kTextEnd)) return false;
-    size_t count = kTextEnd - static_cast<size_t>(position);
-    if (count > kInputPieceSize) count = kInputPieceSize;
-    std::memcpy(state + position, report + kInputTextByte, count);
-    return true;
-}
-
-void RenderInputState(const char* state, char* text) {
-    std::memcpy(text, state, kLineLength);
-    text[kLineLength] = '\r';
-    text[kLineLength + 1] = '\n';
-    std::memcpy(text + kLineLength + 2, state + kLineLength, kLineLength);
-    text[kInputTextSize - 1] = '\0';
-}
 
 void CopyInputState(char* state) {
     PrepareInputStateLock();

@@ -13,6 +13,7 @@
 
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/flash_layout.h"
+#include "catalogue/slot_map.h"
 #include "device/command_protocol.h"
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"
@@ -49,15 +50,8 @@ int FailWrite(HWND window) {
 
 }  // namespace
 
-int CountSlotRun(int owner) {
-    if (owner < 0 || owner >= kSlotCount || SlotMap[owner].owner != owner) return 0;
-    int run = 0;
-    while (owner + run < kSlotCount && SlotMap[owner + run].owner == owner) ++run;
-    return run;
-}
-
 int BackupApplication(HWND window, int owner) {
-    const int run = CountSlotRun(owner);
+    const int run = RunOf(SlotMap, owner);
 
     char path[kPathSize] = {};
     static_assert(sizeof kDefaultName <= sizeof path, "the default name fits the name buffer");

@@ -1,0 +1,41 @@
+// The board's catalogue as kelmtool reads it, under one bus request.
+#include "board_catalogue.h"
+
+#include <string>
+
+Outcome ReadCatalogue(BoardSession& session, BoardCatalogue& catalogue) {
+    KELM_TRY(session.TakeBus());
+    int i = 0;
+    while (i < kSlotCount) {
+        SlotHeader& header = catalogue.headers[i];
+        KELM_TRY(session.Read(static_cast<uint32_t>(i) * kSlotSize,
+                              reinterpret_cast<uint8_t*>(&header), kHeaderSize));
+        HeaderToHostOrder(header);
+        catalogue.storedSize[i] = header.size;
+        i += ClassifySlot(header, i, catalogue.map, catalogue.labels);
+    }
+    return session.ReleaseBus();
+}
+
+Outcome RunOfSlot(const BoardCatalogue& catalogue, int slot, int& first, int& count) {
+    if (slot < 0 || slot >= kSlotCount) {
+        return Outcome::Fail(ExitCode::BadInput,
+                             "slot " + std::to_string(slot) + " does not exist (0 to 31)");
+    }
+    if (catalogue.map[slot].state == Free) {
+        return Outcome::Fail(ExitCode::BadInput, "slot " + std::to_string(slot) + " is free");
+    }
+    first = catalogue.map[slot].owner;
+    count = RunOf(catalogue.map, first);
+    return {};
+}
+
+bool BiosInSlotZero(const BoardCatalogue& catalogue) {
+    return catalogue.map[0].state == Used && catalogue.map[0].owner == 0 &&
+           MagicIs(catalogue.headers[0], kMagicBios);
+}
+
+std::string SlotRange(int first, int count) {
+    if (count == 1) return "slot " + std::to_string(first);
+    return "slots " + std::to_string(first) + "-" + std::to_string(first + count - 1);
+}

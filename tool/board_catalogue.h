@@ -1,0 +1,30 @@
+// The board's catalogue as kelmtool reads it: the same classification as the window's scan, with
+// the bus taken once for all the headers.
+#pragma once
+
+#include <string>
+
+#include "board_session.h"
+#include "catalogue/slot_map.h"
+#include "outcome.h"
+
+struct BoardCatalogue {
+    SlotEntry map[kSlotCount] = {};
+    const char* labels[kSlotCount] = {};
+    // Headers of run heads and of free and corrupted slots, in host order, size clamped.
+    SlotHeader headers[kSlotCount] = {};
+    // The size field of each run head as stored, before the clamp.
+    uint32_t storedSize[kSlotCount] = {};
+};
+
+Outcome ReadCatalogue(BoardSession& session, BoardCatalogue& catalogue);
+
+// Slots [first, first + count) of the run that slot belongs to; BadInput for a free slot or a
+// slot number outside 0-31.
+Outcome RunOfSlot(const BoardCatalogue& catalogue, int slot, int& first, int& count);
+
+// Whether slot 0 holds a bootable image: a run head with the "(C) " magic.
+bool BiosInSlotZero(const BoardCatalogue& catalogue);
+
+// "slot 4" or "slots 4-6".
+std::string SlotRange(int first, int count);

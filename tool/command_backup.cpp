@@ -1,0 +1,67 @@
+// backup and dump: flash read into a file that appears under its name only when complete.
+#include <string>
+
+#include "board_catalogue.h"
+#include "board_connection.h"
+#include "commands.h"
+#include "flash_io.h"
+#include "output_file.h"
+
+namespace {
+
+// Reads length bytes from address into output under one bus request.
+Outcome SaveFlash(ToolContext& context, BoardSession& session, uint32_t address, uint64_t length,
+                  const std::string& output, const char* label) {
+    OutputFile file;
+    KELM_TRY(file.Open(output));
+    KELM_TRY(session.TakeBus());
+    context.progress.Start(label, length);
+    const ByteSink sink = [&file](const uint8_t* bytes, uint32_t count) {
+        return file.Append(bytes, count);
+    };
+    KELM_TRY(ReadBytes(session, address, length, sink, context.progress));
+    context.progress.Finish();
+    KELM_TRY(session.ReleaseBus());
+    return file.Commit();
+}
+
+}  // namespace
+
+Outcome RunBackup(ToolContext& context, const BackupArguments& arguments) {
+    if (arguments.slot < 0 || arguments.slot >= kSlotCount) {
+        return Outcome::Fail(ExitCode::BadInput, "slot " + std::to_string(arguments.slot) +
+                                                     " does not exist (0 to 31)");
+    }
+    KELM_TRY(CheckOutputTarget(arguments.output, arguments.force));
+    BoardConnection connection;
+    KELM_TRY(connection.Open(context.options));
+    BoardSession session = connection.Session(context.options);
+    BoardCatalogue catalogue;
+    KELM_TRY(ReadCatalogue(session, catalogue));
+    int first = 0;
+    int count = 0;
+    KELM_TRY(RunOfSlot(catalogue, arguments.slot, first, count));
+    const uint64_t bytes = static_cast<uint64_t>(count) * kSlotSize;
+    KELM_TRY(SaveFlash(context, session, static_cast<uint32_t>(first) * kSlotSize, bytes,
+                       arguments.output, "reading"));
+    context.reply.Line("saved " + SlotRange(first, count) + " (" + std::to_string(bytes) +
+                       " bytes) to " + arguments.output);
+    context.reply.data["slot"] = first;
+    context.reply.data["slots"] = count;
+    context.reply.data["bytes"] = bytes;
+    context.reply.data["file"] = arguments.output;
+    return {};
+}
+
+Outcome RunDump(ToolContext& context, const DumpArguments& arguments) {
+    KELM_TRY(CheckOutputTarget(arguments.output, arguments.force));
+    BoardConnection connection;
+    KELM_TRY(connection.Open(context.options));
+    BoardSession session = connection.Session(context.options);
+    KELM_TRY(SaveFlash(context, session, 0, kFlashSize, arguments.output, "dumping"));
+    context.reply.Line("saved the whole flash (" + std::to_string(kFlashSize) + " bytes) to " +
+                       arguments.output);
+    context.reply.data["bytes"] = kFlashSize;
+    context.reply.data["file"] = arguments.output;
+    return {};
+}

@@ -1,0 +1,59 @@
+// erase: the whole application a slot belongs to.
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "board_catalogue.h"
+#include "board_connection.h"
+#include "commands.h"
+
+Outcome Confirm(const ToolContext& context, bool yes, const std::string& question) {
+    if (yes) return {};
+    if (!context.stdinIsTerminal) {
+        return Outcome::Fail(ExitCode::BadInput,
+                             "standard input is no terminal to ask on: give --yes to go ahead");
+    }
+    std::cerr << question << " [y/N] " << std::flush;
+    std::string answer;
+    if (std::getline(std::cin, answer) && (answer == "y" || answer == "Y" || answer == "yes")) {
+        return {};
+    }
+    return Outcome::Fail(ExitCode::BadInput, "not confirmed; nothing was changed");
+}
+
+Outcome RunErase(ToolContext& context, const EraseArguments& arguments) {
+    if (arguments.slot < 0 || arguments.slot >= kSlotCount) {
+        return Outcome::Fail(ExitCode::BadInput, "slot " + std::to_string(arguments.slot) +
+                                                     " does not exist (0 to 31)");
+    }
+    if (!arguments.yes && !context.stdinIsTerminal) KELM_TRY(Confirm(context, false, ""));
+    BoardConnection connection;
+    KELM_TRY(connection.Open(context.options));
+    BoardSession session = connection.Session(context.options);
+    BoardCatalogue catalogue;
+    KELM_TRY(ReadCatalogue(session, catalogue));
+    int first = 0;
+    int count = 0;
+    KELM_TRY(RunOfSlot(catalogue, arguments.slot, first, count));
+    KELM_TRY(Confirm(context, arguments.yes,
+                     "Erase the " + std::string(catalogue.labels[first]) + " image in " +
+                         SlotRange(first, count) + "?"));
+
+    nlohmann::json erased = nlohmann::json::array();
+    KELM_TRY(session.TakeBus());
+    context.progress.Start("erasing", static_cast<uint64_t>(count) * kSlotSize);
+    // The map's owners, not adjacency, say which slots belong to the image, as in the window.
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        if (catalogue.map[slot].owner != first) continue;
+        KELM_TRY(session.EraseBank(slot));
+        erased.push_back(slot);
+        context.progress.Advance(kSlotSize);
+    }
+    context.progress.Finish();
+    KELM_TRY(session.ReleaseBus());
+    context.reply.Line("erased " + SlotRange(first, count));
+    context.reply.data["slot"] = first;
+    context.reply.data["slots"] = count;
+    context.reply.data["erased"] = erased;
+    return {};
+}

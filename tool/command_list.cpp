@@ -1,0 +1,20 @@
+// list: the boards attached.
+#include "board_connection.h"
+#include "commands.h"
+
+Outcome RunList(ToolContext& context) {
+    nlohmann::json boards = nlohmann::json::array();
+    for (const BoardListing& board : ListBoards(context.options)) {
+        boards.push_back({{"path", board.path},
+                          {"serial", board.serial},
+                          {"openable", board.openable},
+                          {"problem", board.problem}});
+        std::string line = board.path + "  serial " +
+                           (board.serial.empty() ? std::string("(none)") : board.serial) + "  " +
+                           (board.openable ? "ok" : board.problem);
+        context.reply.Line(line);
+    }
+    if (boards.empty()) context.reply.Line("no kelm board attached");
+    context.reply.data["boards"] = boards;
+    return {};
+}

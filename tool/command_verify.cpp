@@ -1,0 +1,70 @@
+// verify: the application at a slot against a file, as a write of that file would have put it.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "board_catalogue.h"
+#include "board_connection.h"
+#include "commands.h"
+#include "flash_io.h"
+#include "image_file.h"
+
+Outcome RunVerify(ToolContext& context, const VerifyArguments& arguments) {
+    if (arguments.slot < 0 || arguments.slot >= kSlotCount) {
+        return Outcome::Fail(ExitCode::BadInput, "slot " + std::to_string(arguments.slot) +
+                                                     " does not exist (0 to 31)");
+    }
+    ImageFile image;
+    KELM_TRY(OpenImage(arguments.file, arguments.kind, image));
+    BoardConnection connection;
+    KELM_TRY(connection.Open(context.options));
+    BoardSession session = connection.Session(context.options);
+    BoardCatalogue catalogue;
+    KELM_TRY(ReadCatalogue(session, catalogue));
+    int first = 0;
+    int count = 0;
+    KELM_TRY(RunOfSlot(catalogue, arguments.slot, first, count));
+
+    const uint32_t address = static_cast<uint32_t>(first) * kSlotSize;
+    KELM_TRY(session.TakeBus());
+    // The name field holds the path the file had when it was written; a file since moved differs
+    // there only, which is reported but is no mismatch.
+    uint8_t storedHead[kHeaderSize];
+    KELM_TRY(session.Read(address, storedHead, kHeaderSize));
+    const bool nameDiffers =
+        image.kind != ImageKind::Bios &&
+        std::memcmp(storedHead + kNameOffset, image.headerPart + kNameOffset, kNameSize) != 0;
+    if (nameDiffers)
+        std::memcpy(image.headerPart + kNameOffset, storedHead + kNameOffset, kNameSize);
+
+    // The whole run, and past it whatever of the image would not fit in it.
+    const uint64_t runBytes = static_cast<uint64_t>(count) * kSlotSize;
+    const uint64_t imageBytes = static_cast<uint64_t>(image.slots) * kSlotSize;
+    const uint64_t length =
+        std::min<uint64_t>(std::max(runBytes, imageBytes), kFlashSize - address);
+    const ByteSource source = [&image](uint64_t offset, uint8_t* out, uint32_t n) {
+        return ReadImage(image, offset, out, n);
+    };
+    context.progress.Start("verifying", length);
+    const Outcome compared = VerifyBytes(session, address, length, source, context.progress);
+    context.progress.Finish();
+    if (compared.code() == ExitCode::Mismatch) {
+        // The bus is handed back before the verdict, so the board is left as it was found.
+        KELM_TRY(session.ReleaseBus());
+        return compared;
+    }
+    KELM_TRY(compared);
+    KELM_TRY(session.ReleaseBus());
+
+    if (nameDiffers) {
+        context.reply.Line(
+            "note: the name field differs (the file was written from another "
+            "path); that is no mismatch");
+    }
+    context.reply.Line(SlotRange(first, count) + " match " + arguments.file);
+    context.reply.data["slot"] = first;
+    context.reply.data["slots"] = count;
+    context.reply.data["match"] = true;
+    context.reply.data["name_differs"] = nameDiffers;
+    return {};
+}

@@ -1,0 +1,56 @@
+// kelmtool's commands. Each works on the board the options name and fills the reply.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "catalogue/slot_header.h"
+#include "outcome.h"
+#include "tool_context.h"
+
+struct WriteArguments {
+    std::string file;
+    std::optional<ImageKind> kind;
+    std::optional<int> slot;
+    bool verify = false;
+};
+struct BackupArguments {
+    int slot = 0;
+    std::string output;
+    bool force = false;
+};
+struct EraseArguments {
+    int slot = 0;
+    bool yes = false;
+};
+struct VerifyArguments {
+    int slot = 0;
+    std::string file;
+    std::optional<ImageKind> kind;
+};
+struct DumpArguments {
+    std::string output;
+    bool force = false;
+};
+struct RestoreArguments {
+    std::string file;
+    bool yes = false;
+    bool verify = false;
+};
+struct MonitorArguments {
+    double seconds = -1;  // below 0: until interrupted
+};
+
+Outcome RunList(ToolContext& context);
+Outcome RunInfo(ToolContext& context);
+Outcome RunWrite(ToolContext& context, const WriteArguments& arguments);
+Outcome RunBackup(ToolContext& context, const BackupArguments& arguments);
+Outcome RunErase(ToolContext& context, const EraseArguments& arguments);
+Outcome RunVerify(ToolContext& context, const VerifyArguments& arguments);
+Outcome RunDump(ToolContext& context, const DumpArguments& arguments);
+Outcome RunRestore(ToolContext& context, const RestoreArguments& arguments);
+Outcome RunMonitor(ToolContext& context, const MonitorArguments& arguments);
+
+// Asks on the terminal, or requires --yes when standard input is no terminal. BadInput when
+// refused.
+Outcome Confirm(const ToolContext& context, bool yes, const std::string& question);

@@ -1,0 +1,107 @@
+// The real board through hidapi (Linux's hidraw backend, macOS). hidraw needs no driver detach
+// and shares the board with Wine.
+#include <hidapi/hidapi.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <cwchar>
+
+#include "catalogue/flash_layout.h"
+#include "hardware_link.h"
+
+namespace {
+
+constexpr unsigned short kVendorId = 0x03EB;
+constexpr unsigned short kProductId = 0x0001;
+constexpr size_t kInputPayload = kInputReportSize - 1;  // hidapi hands over no report ID
+constexpr char kUdevHint[] =
+    " (permission denied: install the udev rule packaging/60-kelm.rules, see the README)";
+
+std::string Narrow(const wchar_t* text) {
+    std::string out;
+    if (text == nullptr) return out;
+    for (; *text != L'\0'; ++text) out += *text < 128 ? static_cast<char>(*text) : '?';
+    return out;
+}
+
+// Why a listed board cannot be opened, in the words of the device file itself.
+std::string OpenProblem(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR);
+    if (fd >= 0) {
+        static_cast<void>(::close(fd));
+        return "it cannot be opened";
+    }
+    if (errno == EACCES || errno == EPERM) return std::string("cannot open ") + path + kUdevHint;
+    return std::string("cannot open ") + path + ": " + std::strerror(errno);
+}
+
+class HidapiLink : public BoardLink {
+  public:
+    explicit HidapiLink(hid_device* device) : device_(device) {}
+    ~HidapiLink() override {
+        hid_close(device_);
+        static_cast<void>(hid_exit());
+    }
+
+    bool WriteReport(const uint8_t* report) override {
+        // hid_write takes the report ID in byte 0, as the board's 65-byte reports have it.
+        return hid_write(device_, report, kReportSize) == static_cast<int>(kReportSize);
+    }
+    bool GetFeature(uint8_t* report) override {
+        report[kReportIdByte] = 0;
+        // The count includes the report ID byte.
+        return hid_get_feature_report(device_, report, kReportSize) ==
+               static_cast<int>(kReportSize);
+    }
+    InputRead ReadInput(uint8_t* report, int timeoutMs) override {
+        // The board numbers no reports, so hidapi returns the 8 bytes without an ID in front.
+        report[kReportIdByte] = 0;
+        const int got = hid_read_timeout(device_, report + 1, kInputPayload, timeoutMs);
+        if (got < 0) return InputRead::Failed;
+        if (got == 0) return InputRead::Timeout;
+        if (static_cast<size_t>(got) < kInputPayload) {
+            std::memset(report + 1 + got, 0, kInputPayload - static_cast<size_t>(got));
+        }
+        return InputRead::Report;
+    }
+
+  private:
+    hid_device* device_;
+};
+
+}  // namespace
+
+std::vector<BoardListing> ListHardwareBoards() {
+    std::vector<BoardListing> boards;
+    if (hid_init() != 0) return boards;
+    hid_device_info* devices = hid_enumerate(kVendorId, kProductId);
+    for (hid_device_info* device = devices; device != nullptr; device = device->next) {
+        BoardListing listing;
+        listing.path = device->path != nullptr ? device->path : "";
+        listing.serial = Narrow(device->serial_number);
+        hid_device* opened = hid_open_path(device->path);
+        listing.openable = opened != nullptr;
+        if (opened != nullptr) {
+            hid_close(opened);
+        } else {
+            listing.problem = OpenProblem(listing.path);
+        }
+        boards.push_back(listing);
+    }
+    hid_free_enumeration(devices);
+    static_cast<void>(hid_exit());
+    return boards;
+}
+
+Outcome OpenHardwareBoard(const std::string& path, std::unique_ptr<BoardLink>& link) {
+    if (hid_init() != 0) return Outcome::Fail(ExitCode::NoBoard, "hidapi could not start");
+    hid_device* device = hid_open_path(path.c_str());
+    if (device == nullptr) {
+        static_cast<void>(hid_exit());
+        return Outcome::Fail(ExitCode::NoBoard, OpenProblem(path));
+    }
+    link = std::make_unique<HidapiLink>(device);
+    return {};
+}

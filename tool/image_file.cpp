@@ -1,0 +1,132 @@
+// An image file as a write puts it on the board: the window's header part, then the file.
+#include "image_file.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "catalogue/flash_layout.h"
+
+namespace {
+
+struct KindNameEntry {
+    const char* name;
+    ImageKind kind;
+};
+constexpr KindNameEntry kKindNames[] = {
+    {"gcb", ImageKind::Bios},
+    {"dol", ImageKind::Dol},
+    {"elf", ImageKind::Elf},
+    {"vgc", ImageKind::Vgc},
+};
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+Outcome Refuse(const std::string& message) { return Outcome::Fail(ExitCode::BadInput, message); }
+
+Outcome ReadFailed(const ImageFile& image) {
+    return Outcome::Fail(ExitCode::Failed, "could not read " + image.path +
+                                               " (it changed or failed while it was written)");
+}
+
+// Reads exactly count bytes at position; false when the file is shorter or fails.
+bool ReadAt(std::FILE* file, uint64_t position, uint8_t* out, size_t count) {
+    if (std::fseek(file, static_cast<long>(position), SEEK_SET) != 0) return false;
+    return std::fread(out, 1, count, file) == count;
+}
+
+}  // namespace
+
+std::optional<ImageKind> KindFromName(const std::string& name) {
+    const std::string lower = Lower(name);
+    for (const KindNameEntry& entry : kKindNames) {
+        if (lower == entry.name) return entry.kind;
+    }
+    return std::nullopt;
+}
+
+const char* KindName(ImageKind kind) {
+    for (const KindNameEntry& entry : kKindNames) {
+        if (entry.kind == kind) return entry.name;
+    }
+    return "?";
+}
+
+Outcome OpenImage(const std::string& path, std::optional<ImageKind> kind, ImageFile& image) {
+    image.path = path;
+    if (!kind) {
+        std::string extension = std::filesystem::path(path).extension().string();
+        if (!extension.empty()) extension.erase(0, 1);
+        kind = KindFromName(extension);
+        if (!kind) {
+            return Refuse("cannot tell the kind of " + path +
+                          " from its name: give --kind gcb, dol, elf or vgc");
+        }
+    }
+    image.kind = *kind;
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return Refuse(path + " is a folder");
+    image.file.reset(std::fopen(path.c_str(), "rb"));
+    if (!image.file) return Refuse("cannot open " + path + ": " + std::strerror(errno));
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error) return Refuse("cannot resolve the path of " + path + ": " + error.message());
+    image.nameText = absolute.lexically_normal().string();
+
+    // Measured by the file system: ftell's long is 32 bits on Windows.
+    image.fileLength = std::filesystem::file_size(path, error);
+    if (error) return Refuse("cannot measure " + path + ": " + error.message());
+
+    uint8_t gcbHead[kHeaderSize] = {};
+    if (image.kind == ImageKind::Vgc) {
+        // A shorter file leaves zeros, as in the window.
+        uint8_t vgcHead[kVgcFileHeaderSize] = {};
+        const size_t have =
+            static_cast<size_t>(std::min<uint64_t>(image.fileLength, kVgcFileHeaderSize));
+        if (!ReadAt(image.file.get(), 0, vgcHead, have)) return Refuse("cannot read " + path);
+        if ((vgcHead[kVgcFlagsByte] & kVgcEncryptedBit) != 0) {
+            return Refuse(path + " is an encrypted VGC image, which cannot be flashed");
+        }
+    }
+    if (image.kind == ImageKind::Bios) {
+        if (image.fileLength < kHeaderSize) {
+            return Refuse(path + " is too small for a .gcb image (" +
+                          std::to_string(image.fileLength) + " bytes, at least 256 needed)");
+        }
+        if (!ReadAt(image.file.get(), 0, gcbHead, kHeaderSize))
+            return Refuse("cannot read " + path);
+    }
+    image.imageLength = ImageLength(image.kind, image.fileLength);
+    const uint64_t slots = SlotCountFor(image.imageLength);
+    image.slots =
+        slots > static_cast<uint64_t>(kSlotCount) ? kSlotCount + 1 : static_cast<int32_t>(slots);
+    image.alignMask = AlignMaskFor(image.kind);
+    image.headerPartSize = HeaderPartSize(image.kind);
+    BuildHeaderPart(image.headerPart, image.kind, image.nameText.c_str(), image.fileLength,
+                    gcbHead);
+    return {};
+}
+
+Outcome ReadImage(ImageFile& image, uint64_t offset, uint8_t* out, uint32_t count) {
+    std::memset(out, kErasedByte, count);
+    const uint64_t end = std::min<uint64_t>(offset + count, image.imageLength);
+    uint64_t at = offset;
+    // The header part first, from memory.
+    while (at < end && at < image.headerPartSize) {
+        out[at - offset] = image.headerPart[at];
+        ++at;
+    }
+    if (at >= end) return {};
+    // Then the file: a .gcb's own first 256 bytes are its header part already.
+    const uint64_t skipped = image.kind == ImageKind::Bios ? 0 : image.headerPartSize;
+    if (!ReadAt(image.file.get(), at - skipped, out + (at - offset), end - at)) {
+        return ReadFailed(image);
+    }
+    return {};
+}

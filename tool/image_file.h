@@ -1,0 +1,42 @@
+// An image file as a write puts it on the board: the header part the window would build, then the
+// file's bytes, read a piece at a time so that memory stays flat whatever the file's size.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "catalogue/slot_header.h"
+#include "outcome.h"
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { static_cast<void>(std::fclose(file)); }
+};
+using ReadOnlyFile = std::unique_ptr<std::FILE, FileCloser>;
+
+struct ImageFile {
+    std::string path;      // as given
+    std::string nameText;  // what goes into the name field: the absolute path
+    ImageKind kind = ImageKind::Bios;
+    uint64_t fileLength = 0;
+    uint64_t imageLength = 0;  // L: header part and file, as on the flash
+    int32_t slots = 0;
+    int32_t alignMask = 0;
+    uint8_t headerPart[kVgcHeaderPartSize] = {};
+    uint32_t headerPartSize = 0;
+    ReadOnlyFile file;
+};
+
+// "gcb", "dol", "elf" or "vgc" (any case), as --kind takes them and extensions name them.
+std::optional<ImageKind> KindFromName(const std::string& name);
+const char* KindName(ImageKind kind);
+
+// Opens and checks an image file: readable, a known kind (from --kind or the extension), a VGC
+// not marked encrypted, a .gcb of at least its header. Every refusal is BadInput.
+Outcome OpenImage(const std::string& path, std::optional<ImageKind> kind, ImageFile& image);
+
+// Image bytes [offset, offset + count) into out; bytes past the image's end are 0xFF, as the
+// window pads its last chunk.
+Outcome ReadImage(ImageFile& image, uint64_t offset, uint8_t* out, uint32_t count);

@@ -1,0 +1,185 @@
+// kelmtool: the kelm board's flash from the command line.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "commands.h"
+#include "image_file.h"
+#include "progress.h"
+#include "tool_context.h"
+
+#ifndef KELM_VERSION
+#error "the build defines KELM_VERSION"
+#endif
+
+namespace {
+
+constexpr char kDescription[] =
+    "kelmtool: manages the flash of the kelm board (USB HID 03eb:0001): 2 MB in 32 slots of "
+    "64 KB.";
+constexpr char kExitCodes[] =
+    "Exit codes:\n"
+    "  0  done\n"
+    "  1  the board or a file failed during the operation\n"
+    "  2  bad input or usage, refused before anything was written\n"
+    "  3  no board, or it cannot be opened\n"
+    "  4  verify found a difference";
+constexpr double kDefaultWaitSeconds = 30;
+
+// --kind's values, checked by CLI11 and turned into an ImageKind after parsing.
+const std::vector<std::string> kKindChoices = {"gcb", "dol", "elf", "vgc"};
+
+std::optional<ImageKind> ParsedKind(const std::string& kind) {
+    if (kind.empty()) return std::nullopt;
+    return KindFromName(kind);
+}
+
+// JSON output must survive the 8-bit texts of slot headers: invalid UTF-8 is replaced.
+std::string Dump(const nlohmann::json& document) {
+    return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+int Finish(const ToolOptions& options, const std::string& command, const Outcome& outcome,
+           const Reply& reply) {
+    if (outcome.ok()) {
+        if (options.json) {
+            std::cout << Dump(reply.data) << "\n";
+        } else {
+            std::cout << reply.text;
+        }
+    } else {
+        std::cerr << "kelmtool " << command << ": " << outcome.message() << "\n";
+        if (options.json) std::cout << Dump(nlohmann::json{{"error", outcome.message()}}) << "\n";
+    }
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "kelmtool: could not write to standard output\n";
+        return static_cast<int>(ExitCode::Failed);
+    }
+    return static_cast<int>(outcome.code());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ToolOptions options;
+    CLI::App app(kDescription, "kelmtool");
+    app.footer(kExitCodes);
+    app.set_version_flag("--version", std::string("kelmtool ") + KELM_VERSION);
+    app.require_subcommand(1);
+    app.add_option("--sim", options.simFile,
+                   "work on a simulated board whose flash is kept in FILE (created erased)")
+        ->type_name("FILE");
+    app.add_option("--path", options.path, "the board at this device path (see `list`)")
+        ->type_name("PATH");
+    CLI::Option* wait = app.add_option("--wait", options.waitSeconds,
+                                       "wait for a board to appear (30 s without a value)")
+                            ->type_name("SECONDS")
+                            ->expected(0, 1);
+    app.add_option("--timeout", options.timeoutSeconds,
+                   "limit of every status poll of the board (default 30)")
+        ->type_name("SECONDS")
+        ->check(CLI::PositiveNumber);
+    app.add_flag("--json", options.json, "one JSON document on standard output");
+    app.add_flag("--quiet", options.quiet, "no progress bar");
+    app.add_flag("--trace", options.trace, "every report exchanged, on standard error");
+
+    CLI::App* list = app.add_subcommand("list", "boards attached: path, serial, whether it opens");
+    CLI::App* info = app.add_subcommand("info", "the slot map and the images on the board");
+
+    WriteArguments write;
+    std::string writeKind;
+    CLI::App* writeCommand = app.add_subcommand("write", "write an image file into free slots");
+    writeCommand->add_option("FILE", write.file, "a .gcb, .dol, .elf or .vgc file")->required();
+    writeCommand->add_option("--kind", writeKind, "the file's kind, instead of its extension")
+        ->check(CLI::IsMember(kKindChoices));
+    CLI::Option* writeSlot = writeCommand->add_option(
+        "--slot", write.slot, "the first slot (default: the first that can take it)");
+    writeSlot->type_name("N");
+    writeCommand->add_flag("--verify", write.verify, "read the flash back and compare");
+
+    BackupArguments backup;
+    CLI::App* backupCommand =
+        app.add_subcommand("backup", "save the application a slot belongs to into a .gcb file");
+    backupCommand->add_option("SLOT", backup.slot, "any slot of the application")->required();
+    backupCommand->add_option("-o,--output", backup.output, "the file to write")->required();
+    backupCommand->add_flag("--force", backup.force, "replace an existing file");
+
+    EraseArguments erase;
+    CLI::App* eraseCommand = app.add_subcommand("erase", "erase the application a slot belongs to");
+    eraseCommand->add_option("SLOT", erase.slot, "any slot of the application")->required();
+    eraseCommand->add_flag("--yes", erase.yes, "do not ask");
+
+    VerifyArguments verify;
+    std::string verifyKind;
+    CLI::App* verifyCommand = app.add_subcommand(
+        "verify", "compare the application at a slot with what writing a file would put there");
+    verifyCommand->add_option("SLOT", verify.slot, "any slot of the application")->required();
+    verifyCommand->add_option("FILE", verify.file, "the image file")->required();
+    verifyCommand->add_option("--kind", verifyKind, "the file's kind, instead of its extension")
+        ->check(CLI::IsMember(kKindChoices));
+
+    DumpArguments dump;
+    CLI::App* dumpCommand = app.add_subcommand("dump", "save the whole 2 MB flash into a file");
+    dumpCommand->add_option("-o,--output", dump.output, "the file to write")->required();
+    dumpCommand->add_flag("--force", dump.force, "replace an existing file");
+
+    RestoreArguments restore;
+    CLI::App* restoreCommand =
+        app.add_subcommand("restore", "erase every slot and write a 2 MB dump back");
+    restoreCommand->add_option("FILE", restore.file, "a dump of exactly 2097152 bytes")->required();
+    restoreCommand->add_flag("--yes", restore.yes, "do not ask");
+    restoreCommand->add_flag("--verify", restore.verify, "read the flash back and compare");
+
+    MonitorArguments monitor;
+    CLI::App* monitorCommand =
+        app.add_subcommand("monitor", "show the board's two-line text as it changes");
+    monitorCommand->add_option("--seconds", monitor.seconds, "stop after this long")
+        ->check(CLI::NonNegativeNumber);
+
+    for (CLI::App* command : app.get_subcommands({})) command->footer(kExitCodes);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error);
+        // CLI11's own codes for a bad command line become the documented one.
+        return code == 0 ? 0 : static_cast<int>(ExitCode::BadInput);
+    }
+    if (wait->count() > 0) {
+        if (wait->results().empty() || wait->results().front().empty()) {
+            options.waitSeconds = kDefaultWaitSeconds;
+        }
+    }
+    write.kind = ParsedKind(writeKind);
+    verify.kind = ParsedKind(verifyKind);
+
+    Progress progress(stderr, !options.quiet && IsTerminal(stderr));
+    Reply reply;
+    ToolContext context{options, progress, reply, IsTerminal(stdin)};
+    CLI::App* chosen = app.get_subcommands().front();
+    const std::string name = chosen->get_name();
+    Outcome outcome;
+    if (chosen == list) {
+        outcome = RunList(context);
+    } else if (chosen == info) {
+        outcome = RunInfo(context);
+    } else if (chosen == writeCommand) {
+        outcome = RunWrite(context, write);
+    } else if (chosen == backupCommand) {
+        outcome = RunBackup(context, backup);
+    } else if (chosen == eraseCommand) {
+        outcome = RunErase(context, erase);
+    } else if (chosen == verifyCommand) {
+        outcome = RunVerify(context, verify);
+    } else if (chosen == dumpCommand) {
+        outcome = RunDump(context, dump);
+    } else if (chosen == restoreCommand) {
+        outcome = RunRestore(context, restore);
+    } else {
+        outcome = RunMonitor(context, monitor);
+    }
+    return Finish(options, name, outcome, reply);
+}

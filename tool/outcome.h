@@ -1,0 +1,39 @@
+// What a command ends with: an exit code and, unless it is done, one message for the user.
+#pragma once
+
+#include <string>
+#include <utility>
+
+// The documented exit codes of kelmtool.
+enum class ExitCode : int {
+    Done = 0,
+    Failed = 1,    // the board or a file failed during the operation
+    BadInput = 2,  // bad input or usage, refused before anything was written
+    NoBoard = 3,   // no board, or it cannot be opened
+    Mismatch = 4,  // verify found a difference
+};
+
+class [[nodiscard]] Outcome {
+  public:
+    Outcome() = default;
+    static Outcome Fail(ExitCode code, std::string message) {
+        Outcome outcome;
+        outcome.code_ = code;
+        outcome.message_ = std::move(message);
+        return outcome;
+    }
+    bool ok() const { return code_ == ExitCode::Done; }
+    ExitCode code() const { return code_; }
+    const std::string& message() const { return message_; }
+
+  private:
+    ExitCode code_ = ExitCode::Done;
+    std::string message_;
+};
+
+// Returns from the calling routine with the outcome when it is a failure.
+#define KELM_TRY(expression)                         \
+    do {                                             \
+        Outcome kelmOutcome_ = (expression);         \
+        if (!kelmOutcome_.ok()) return kelmOutcome_; \
+    } while (false)

@@ -1,0 +1,134 @@
+// --sim FILE: the simulated board with its flash kept in a file.
+#include "sim_link.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "demo/flash_file.h"
+#include "sim/board.h"
+
+namespace {
+
+std::vector<uint8_t> ErasedFlash() { return std::vector<uint8_t>(sim::kFlashSize, 0xFF); }
+
+const FlashFileOwner kSimOwner = {"The simulated board's flash file", ErasedFlash,
+                                  "\nIt was left as it is."};
+
+class SimLink : public BoardLink {
+  public:
+    ~SimLink() override { CloseFlashFile(file_); }
+
+    Outcome Open(const std::string& path) {
+        std::vector<uint8_t> flash;
+        std::string problem;
+        switch (OpenFlashFile(path, kSimOwner, file_, flash, problem)) {
+            case FlashFileOpen::Loaded:
+            case FlashFileOpen::Created:
+                break;
+            case FlashFileOpen::WrongSize:
+                return Outcome::Fail(ExitCode::BadInput, Flatten(problem));
+            case FlashFileOpen::Failed:
+            default:
+                return Outcome::Fail(ExitCode::Failed, Flatten(problem));
+        }
+        board_.SetFlash(0, flash);
+        // Nobody reads the history of a command-line run, and a restore would fill it with
+        // thousands of entries.
+        board_.SetHistoryKept(false);
+        board_.SetFlashListener([this](size_t address, size_t length) { Keep(address, length); });
+        return ApplyEnvironment();
+    }
+
+    bool WriteReport(const uint8_t* report) override {
+        return board_.WriteOutputReport(report, kReportSize);
+    }
+    bool GetFeature(uint8_t* report) override {
+        return board_.GetFeatureReport(report, kReportSize);
+    }
+    InputRead ReadInput(uint8_t* report, int timeoutMs) override {
+        switch (board_.TakeInputReport(report, kInputReportSize)) {
+            case sim::InputResult::Report:
+                return InputRead::Report;
+            case sim::InputResult::Gone:
+                return InputRead::Failed;
+            case sim::InputResult::Empty:
+            default:
+                // Nothing queued: wait out the timeout as a real read would, so that a monitor
+                // polling the simulated board does not spin.
+                std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+                return InputRead::Timeout;
+        }
+    }
+
+  private:
+    static std::string Flatten(std::string text) {
+        for (char& c : text) {
+            if (c == '\n') c = ' ';
+        }
+        return text;
+    }
+
+    // The board calls this after every erase and every data report: the file never lags the
+    // flash. A file that cannot be written makes the board go away, so the command fails.
+    void Keep(size_t address, size_t length) {
+        bool written = false;
+        board_.ViewFlash([&](const uint8_t* flash, size_t) {
+            written = WriteFlashRange(file_, address, flash + address, length);
+        });
+        if (!written) board_.Unplug();
+    }
+
+    Outcome ApplyEnvironment() {
+        if (const char* faults = std::getenv(kSimFaultsVariable)) {
+            std::stringstream list(faults);
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                const size_t at = item.find('@');
+                if (at == std::string::npos) return BadVariable(kSimFaultsVariable, item);
+                const std::string kind = item.substr(0, at);
+                const uint64_t exchange = std::strtoull(item.c_str() + at + 1, nullptr, 10);
+                if (kind == "unplug") {
+                    board_.InjectFault(exchange, sim::Fault::Unplug);
+                } else if (kind == "refuse") {
+                    board_.InjectFault(exchange, sim::Fault::RefuseFeature);
+                } else if (kind == "failwrite") {
+                    board_.InjectFault(exchange, sim::Fault::FailWrite);
+                } else {
+                    return BadVariable(kSimFaultsVariable, item);
+                }
+            }
+        }
+        if (const char* polls = std::getenv(kSimEraseBusyVariable)) {
+            board_.SetEraseBusyPolls(std::atoi(polls));
+        }
+        if (const char* held = std::getenv(kSimBusHeldVariable)) {
+            board_.SetBusHeldByOther(std::string(held) == "1");
+        }
+        if (const char* seed = std::getenv(kSeedVariable)) {
+            sim::SeededFaults faults;
+            faults.seed = std::strtoull(seed, nullptr, 10);
+            board_.SetSeededFaults(faults);
+        }
+        return {};
+    }
+
+    static Outcome BadVariable(const char* name, const std::string& item) {
+        return Outcome::Fail(ExitCode::BadInput,
+                             std::string(name) + ": cannot understand \"" + item + "\"");
+    }
+
+    sim::Board board_;
+    FlashFile file_;
+};
+
+}  // namespace
+
+Outcome OpenSimBoard(const std::string& path, std::unique_ptr<BoardLink>& link) {
+    auto sim = std::make_unique<SimLink>();
+    KELM_TRY(sim->Open(path));
+    link = std::move(sim);
+    return {};
+}

@@ -1,0 +1,25 @@
+// --sim FILE: the simulated board, its 2 MB flash kept in FILE (the demo's format) and written
+// through on every change. A missing file is created erased; a file of another size is refused.
+//
+// For tests of how kelmtool meets a failing board, faults can be set from the environment:
+//   KELMTOOL_SIM_FAULTS      "unplug@N,refuse@N,failwrite@N": a fault at the N-th Out or Feature
+//                            exchange, counted from 0
+//   KELMTOOL_SIM_ERASE_BUSY  status answers after an erase stay busy for this many polls
+//   KELMTOOL_SIM_BUS_HELD    "1": the bus is held by the other side
+//   KELM_SEED                seeded faults of the board's fault layer
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "board_link.h"
+#include "outcome.h"
+
+constexpr char kSimFaultsVariable[] = "KELMTOOL_SIM_FAULTS";
+constexpr char kSimEraseBusyVariable[] = "KELMTOOL_SIM_ERASE_BUSY";
+constexpr char kSimBusHeldVariable[] = "KELMTOOL_SIM_BUS_HELD";
+constexpr char kSeedVariable[] = "KELM_SEED";
+
+// Opens the simulated board on path: BadInput for a file of the wrong size, Failed when it
+// cannot be read or created.
+Outcome OpenSimBoard(const std::string& path, std::unique_ptr<BoardLink>& link);

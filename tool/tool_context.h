@@ -1,0 +1,32 @@
+// What every command is given: the global options, the progress bar, and the reply it builds.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+#include "progress.h"
+
+struct ToolOptions {
+    std::string simFile;         // --sim
+    std::string path;            // --path
+    double waitSeconds = -1;     // --wait; below 0: do not wait
+    double timeoutSeconds = 30;  // --timeout
+    bool json = false;           // --json
+    bool quiet = false;          // --quiet
+    bool trace = false;          // --trace
+};
+
+// A command's result for standard output: lines of text, or the members of the JSON document.
+struct Reply {
+    std::string text;
+    nlohmann::json data = nlohmann::json::object();
+    void Line(const std::string& line) { text += line + "\n"; }
+};
+
+struct ToolContext {
+    const ToolOptions& options;
+    Progress& progress;
+    Reply& reply;
+    bool stdinIsTerminal;
+};

@@ -1,0 +1,19 @@
+// Which bytes of a piece of image go over the wire. Programming 0xFF leaves NOR flash as it is,
+// so a run of 0xFF long enough to pay for a new CMD_WRITE is skipped.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// A run of 0xFF this long saves at least two data reports for the one CMD_WRITE it costs.
+constexpr uint32_t kSkippedRunLength = 126;
+
+struct WriteSpan {
+    uint32_t offset;  // from the start of the piece
+    uint32_t length;
+};
+
+// The spans of bytes to send from a piece of count bytes: they begin and end with a byte other
+// than 0xFF and are separated by runs of kSkippedRunLength 0xFF bytes or more. A piece of only
+// 0xFF gives none.
+std::vector<WriteSpan> PlanSpans(const uint8_t* piece, uint32_t count);
