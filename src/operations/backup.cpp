@@ -50,8 +50,10 @@ int FailWrite(HWND window) {
 
 }  // namespace
 
+int CountSlotRun(int owner) { return RunOf(SlotMap, owner); }
+
 int BackupApplication(HWND window, int owner) {
-    const int run = RunOf(SlotMap, owner);
+    const int run = CountSlotRun(owner);
 
     char path[kPathSize] = {};
     static_assert(sizeof kDefaultName <= sizeof path, "the default name fits the name buffer");
