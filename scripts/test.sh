@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs every test of kelm:
-#   1. the host build (the program against the Win32 stand-in and the simulated board) with
-#      AddressSanitizer and UndefinedBehaviorSanitizer, and all its tests;
+#   1. the host build (the program against the Win32 stand-in and the simulated board, and
+#      kelmtool) with AddressSanitizer and UndefinedBehaviorSanitizer, and all its tests; then
+#      kelmtool alone as a user builds and installs it;
 #   2. the input report monitor's tests again under ThreadSanitizer;
 #   3. kelm.exe cross-compiled with MinGW-w64, and checks of what it is: a 64-bit GUI program
 #      that imports SetupAPI, not HID.DLL (loaded by name at run time), and no MinGW DLL;
 #   4. the window-free tests of that Windows build, run under Wine;
-#   5. line coverage of src/ by the host tests (gcov, gcovr), against a floor;
+#   5. line coverage of src/ and tool/ by the host tests (gcov, gcovr), against a floor;
 #   6. each fuzz target (libFuzzer, ASan, UBSan) for 60 seconds.
 #   7. kelm-demo.exe (kelm.exe checked to hold nothing of it) and the end-to-end tests: the
 #      demo under Wine and Xvfb, worked from outside.
@@ -82,6 +83,16 @@ if step "host: configure" cmake --preset host &&
     run_ctest host
 fi
 
+# 1b. kelmtool alone, as a user builds and installs it: optimised, no sanitizers.
+tool_prefix=build/kelmtool-install
+if step "kelmtool: configure" cmake --preset kelmtool &&
+    step "kelmtool: build" cmake --build --preset kelmtool -j 2; then
+    rm -rf "$tool_prefix"
+    check "kelmtool: cmake --install puts it in bin/" \
+        cmake --install build/kelmtool --prefix "$tool_prefix"
+    check "kelmtool: the installed program runs" "$tool_prefix/bin/kelmtool" --version
+fi
+
 # 2. The monitor's tests under ThreadSanitizer: only their programs (<area>_monitor_tests, one
 # per folder of tests/ that has *monitor*_test.cpp files) are built.
 monitor_targets=()
@@ -135,8 +146,8 @@ fi
 "${wine_env[@]}" wineserver -k 2>/dev/null
 echo "time: windows tests $((SECONDS - started)) s"
 
-# 5. Line coverage of src/ by the host tests: gcc --coverage without sanitizers, gcovr's line
-# summary for src/ only. At least 90 %, and never below tests/coverage_floor.txt, the figure
+# 5. Line coverage of src/ and tool/ by the host tests: gcc --coverage without sanitizers,
+# gcovr's line summary for those two only. At least 90 %, and never below tests/coverage_floor.txt, the figure
 # last landed (rounded down to one decimal; raise it when the figure rises).
 coverage_check() {
     local summary line covered total percent floor
@@ -144,24 +155,25 @@ coverage_check() {
     # must stay the device it is.
     local report
     report=$(mktemp)
-    summary=$(gcovr --root . --filter 'src/' --object-directory build/coverage --print-summary \
+    summary=$(gcovr --root . --filter 'src/' --filter 'tool/' --object-directory build/coverage \
+        --print-summary \
         -o "$report" 2>/dev/null)
     local status=$?
     rm -f "$report"
     [[ $status -eq 0 ]] || { fail "coverage: gcovr failed"; return; }
     line=$(grep -E '^lines: ' <<<"$summary")
-    echo "coverage of src/: $line"
+    echo "coverage of src/ and tool/: $line"
     covered=$(sed -nE 's/.*\(([0-9]+) out of ([0-9]+)\).*/\1/p' <<<"$line")
     total=$(sed -nE 's/.*\(([0-9]+) out of ([0-9]+)\).*/\2/p' <<<"$line")
     if [[ -z "$covered" || -z "$total" || "$total" -eq 0 ]]; then
-        fail "coverage: no line summary for src/"
+        fail "coverage: no line summary for src/ and tool/"
         return
     fi
     percent=$(awk -v c="$covered" -v t="$total" 'BEGIN { printf "%.1f", int(1000 * c / t) / 10 }')
     floor=$(tr -d '[:space:]' <tests/coverage_floor.txt)
-    check "coverage of src/ is at least 90% ($percent%)" \
+    check "coverage of src/ and tool/ is at least 90% ($percent%)" \
         awk -v p="$percent" 'BEGIN { exit !(p >= 90) }'
-    check "coverage of src/ is not below the floor of $floor% ($percent%)" \
+    check "coverage of src/ and tool/ is not below the floor of $floor% ($percent%)" \
         awk -v p="$percent" -v f="$floor" 'BEGIN { exit !(p >= f) }'
     if awk -v p="$percent" -v f="$floor" 'BEGIN { exit !(p > f) }'; then
         echo "coverage: $percent% is above the floor: put $percent into tests/coverage_floor.txt"
