@@ -147,8 +147,9 @@ fi
 echo "time: windows tests $((SECONDS - started)) s"
 
 # 5. Line coverage of src/ and tool/ by the host tests: gcc --coverage without sanitizers,
-# gcovr's line summary for those two only. At least 90 %, and never below tests/coverage_floor.txt, the figure
-# last landed (rounded down to one decimal; raise it when the figure rises).
+# gcovr's line summary for those two only. At least 90 %, and never below
+# tests/coverage_floor.txt, the figure last landed (rounded down to one decimal; raise it when
+# the figure rises).
 coverage_check() {
     local summary line covered total percent floor
     # The report itself goes to a scratch file: gcovr replaces its output file, and /dev/null

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "catalogue/flash_layout.h"
+#include "data/vgc_block.h"
 
 // 256 bytes at offset 0 of the first slot of a run. In flash both words are big-endian; in the
 // HeaderDirectory they are held in host order.
@@ -19,7 +20,6 @@ static_assert(sizeof(SlotHeader) == kHeaderSize, "the slot header is 256 bytes")
 // The kind of an input file: the index of the chosen filter minus one.
 enum class ImageKind : int32_t { Bios = 0, Dol = 1, Elf = 2, Vgc = 3 };
 
-constexpr uint32_t kVgcBlockSize = 1792;
 constexpr uint32_t kVgcHeaderPartSize = kHeaderSize + kVgcBlockSize;  // 2048
 constexpr size_t kVgcFileHeaderSize = 32;
 constexpr size_t kVgcFlagsByte = 4;

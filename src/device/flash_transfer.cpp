@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "catalogue/flash_layout.h"
 #include "device/command_protocol.h"
 #include "device/hid_access.h"
 #include "ui/status_line.h"
@@ -16,7 +17,8 @@ CRITICAL_SECTION DeviceLock;
 namespace {
 
 constexpr uint32_t kKilobyte = 1024;
-constexpr uint32_t kReadRangePiece = 32768;
+// The pieces of a range are as long as an image chunk, the largest transfer the board is sent.
+constexpr uint32_t kReadRangePiece = kChunkSize;
 constexpr size_t kProgressTextSize = 64;
 
 constexpr char kInvalidParameterText[] = "Invalid parameter.";

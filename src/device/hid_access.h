@@ -8,7 +8,7 @@
 
 constexpr USHORT kBoardVendorId = 0x03EB;
 constexpr USHORT kBoardProductId = 0x0001;
-constexpr size_t kDevicePathSize = 260;  // terminator included
+constexpr size_t kDevicePathSize = MAX_PATH;  // terminator included
 
 // The synchronous handle to the board, or INVALID_HANDLE_VALUE when not connected.
 // Written by the dialog thread only.

@@ -30,7 +30,7 @@ constexpr char kOpenFailedText[] = "Failed to open file.";
 constexpr char kWriteFailedText[] = "Failed to write file.";
 
 constexpr uint16_t kFirstHalf = 0x0000;
-constexpr uint16_t kSecondHalf = 0x8000;
+constexpr uint16_t kSecondHalf = static_cast<uint16_t>(kChunkSize);
 
 // A half slot of flash appended to the file; false when the disk refused it.
 bool Append(std::ofstream& file, const std::vector<uint8_t>& piece) {

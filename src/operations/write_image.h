@@ -7,7 +7,7 @@
 
 #include "catalogue/slot_header.h"
 
-constexpr size_t kPathSize = 260;
+constexpr size_t kPathSize = MAX_PATH;
 
 // The file chosen for writing, kept from the file choice to the start-slot click.
 // Dialog thread only.

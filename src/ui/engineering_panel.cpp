@@ -43,7 +43,7 @@ constexpr char kUploadName[] = "flash.hex";
 constexpr size_t kFieldTextSize = 255;  // 254 characters and the terminator
 constexpr uint16_t kMaxReadCount = 16;
 constexpr size_t kByteTextSize = 3;  // "%02X "
-constexpr size_t kPathBufferSize = 260;
+constexpr size_t kPathBufferSize = MAX_PATH;
 constexpr uint16_t kSectorOffset = 0x0000;
 constexpr int kBlockZero = 0;
 

@@ -5,7 +5,10 @@
 
 #include <cstdint>
 
-constexpr uint32_t kSectorSize = 32 * 1024;
+#include "catalogue/flash_layout.h"
+
+// A sector of the panel is one 32 KB transfer, the same unit as an image chunk.
+constexpr uint32_t kSectorSize = kChunkSize;
 
 int ManualRead(HWND window);
 void EraseBlockZero();
