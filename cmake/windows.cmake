@@ -68,18 +68,23 @@ elseif(MINGW)
 endif()
 
 # The end-to-end tests' driver (tests/e2e/): a console program that runs beside kelm-demo.exe
-# under the same Wine and works its window from outside.
+# under the same Wine and works its window from outside; and the runner's own test program
+# (tests/e2e/handle_holder/), which leaves a process behind holding a step's output.
 file(GLOB E2E_DRIVER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
 if(E2E_DRIVER_SOURCES)
     add_executable(kelm-e2e-driver ${E2E_DRIVER_SOURCES})
     target_include_directories(kelm-e2e-driver PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(kelm-e2e-driver PRIVATE user32 gdi32 kernel32)
-    set_target_properties(kelm-e2e-driver PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<1:${CMAKE_BINARY_DIR}>)
-    if(MSVC)
-        set_target_properties(kelm-e2e-driver PROPERTIES
-            MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
-        target_compile_definitions(kelm-e2e-driver PRIVATE _CRT_SECURE_NO_WARNINGS)
-    elseif(MINGW)
-        target_link_options(kelm-e2e-driver PRIVATE -static -static-libgcc -static-libstdc++)
-    endif()
+    add_executable(kelm-e2e-handle-holder ${CMAKE_SOURCE_DIR}/tests/e2e/handle_holder/handle_holder.cpp)
+    target_link_libraries(kelm-e2e-handle-holder PRIVATE kernel32)
+    foreach(program kelm-e2e-driver kelm-e2e-handle-holder)
+        set_target_properties(${program} PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<1:${CMAKE_BINARY_DIR}>)
+        if(MSVC)
+            set_target_properties(${program} PROPERTIES
+                MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+            target_compile_definitions(${program} PRIVATE _CRT_SECURE_NO_WARNINGS)
+        elseif(MINGW)
+            target_link_options(${program} PRIVATE -static -static-libgcc -static-libstdc++)
+        endif()
+    endforeach()
 endif()

@@ -39,8 +39,29 @@ set(KELM_WINDOWS_TESTS_BY_AREA
 # creates the prefix once (wineboot) before ctest, since its first start takes a while.
 set(KELM_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 find_program(KELM_WINE NAMES wine64 wine)
-if(NOT KELM_WINE)
-    message(WARNING "wine not found: the Windows tests build but cannot run")
+find_program(KELM_WINESERVER wineserver)
+find_program(KELM_WINEBOOT wineboot)
+if(NOT KELM_WINE OR NOT KELM_WINESERVER OR NOT KELM_WINEBOOT)
+    message(WARNING "wine, wineserver or wineboot not found: the Windows tests build but cannot run")
+else()
+    # CTest reads each test program's output through pipes, and lists the tests by running the
+    # programs before any test starts. Wine's server and its own processes (services.exe,
+    # winedevice.exe, explorer.exe ...) are started before that, with every standard handle on
+    # /dev/null: started by a test program they would inherit its pipes, outlive it, and hold
+    # CTest until the test's time-out. The server stays 60 s after the last Wine program ends.
+    file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/wine_up.cmake @ONLY CONTENT [[
+file(MAKE_DIRECTORY "@KELM_WINEPREFIX@")
+foreach(command "@KELM_WINESERVER@;-p60" "@KELM_WINEBOOT@")
+    execute_process(COMMAND env WINEDEBUG=-all WINEPREFIX=@KELM_WINEPREFIX@ ${command}
+        INPUT_FILE /dev/null OUTPUT_FILE /dev/null ERROR_FILE /dev/null TIMEOUT 600
+        RESULT_VARIABLE status)
+endforeach()
+if(NOT status EQUAL 0)
+    message(WARNING "wineboot failed (${status}): the Windows tests cannot run")
+endif()
+]])
+    # Included by CTest before the tests' own lists, which gtest_discover_tests adds below.
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/wine_up.cmake)
 endif()
 
 include(GoogleTest)

@@ -20,7 +20,7 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # The prefix first, so that the dialog's fonts can be linked into it.
 prefix=${WINEPREFIX:-$HOME/.wine}
 if [[ ! -d "$prefix/drive_c/windows" ]]; then
-    wineboot -i >/dev/null 2>&1 || true
+    wineboot -i </dev/null >/dev/null 2>&1 || true
 fi
 bash scripts/wine-fonts.sh "$prefix"
 

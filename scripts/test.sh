@@ -130,11 +130,15 @@ fi
 # 4. The window-free tests of the Windows build (report layouts, slot headers, placement, file
 # lengths), under Wine with a prefix of their own. The prefix is made once (Wine's first start
 # takes a while); one persistent wineserver serves every test, and wineboot starts Wine's
-# background processes before the tests do (ctest would wait for those to end).
+# background processes before the tests do, all with every standard handle on /dev/null: started
+# by a test, they would hold its output pipe and keep ctest waiting (cmake/windows_tests.cmake
+# does the same when ctest runs alone).
 wine_env=(env WINEDEBUG=-all WINEPREFIX="$PWD/build/windows/wineprefix")
 wine_up() {
+    "${wine_env[@]}" wineserver -k </dev/null >/dev/null 2>&1  # left over from an earlier ctest
     mkdir -p build/windows/wineprefix &&
-        "${wine_env[@]}" wineserver -p &&
+        timeout 60 "${wine_env[@]}" wineserver -w </dev/null >/dev/null 2>&1 &&
+        "${wine_env[@]}" wineserver -p </dev/null >/dev/null 2>&1 &&
         timeout 600 "${wine_env[@]}" wineboot </dev/null >/dev/null 2>&1
 }
 started=$SECONDS
@@ -143,7 +147,7 @@ if ! compgen -G "build/windows/*_windows_tests.exe" >/dev/null; then
 elif step "windows tests: start Wine" wine_up; then
     run_ctest windows
 fi
-"${wine_env[@]}" wineserver -k 2>/dev/null
+"${wine_env[@]}" wineserver -k </dev/null >/dev/null 2>&1
 echo "time: windows tests $((SECONDS - started)) s"
 
 # 5. Line coverage of src/ and tool/ by the host tests: gcc --coverage without sanitizers,
@@ -212,7 +216,9 @@ echo "time: fuzzing $((SECONDS - started)) s"
 # 7. kelm-demo.exe, the program on the simulated board: kelm.exe must hold nothing of it, and the
 # end-to-end tests run the demo under Wine on a virtual display, worked from outside by
 # kelm-e2e-driver.exe (tests/e2e/run_e2e.sh; screenshots in build/e2e/screenshots/). Every Wine
-# program there has a time limit, and the whole run one here: a hung Wine cannot hang CI.
+# program there has a time limit, and the whole run one here: a hung Wine cannot hang CI. Its Wine
+# is stopped inside the pipe to tee, so that nothing of it can hold the pipe once the run ended,
+# even a run ended by its time limit.
 started=$SECONDS
 kelm_exe=build/windows/kelm.exe
 demo_exe=build/windows/kelm-demo.exe
@@ -225,7 +231,9 @@ if [[ -f "$kelm_exe" && -f "$demo_exe" ]]; then
         awk '{print tolower($3)}' | sort -u)
     check "kelm-demo.exe does not import HID.DLL" lacks 'hid\.dll' "$demo_imports"
     e2e_log=$(mktemp)
-    timeout 900 bash tests/e2e/run_e2e.sh build/windows build/e2e 2>&1 | tee "$e2e_log"
+    { timeout -k 30 900 bash tests/e2e/run_e2e.sh build/windows build/e2e
+      env WINEPREFIX="$PWD/build/e2e/wineprefix" wineserver -k </dev/null >/dev/null 2>&1; } 2>&1 |
+        tee "$e2e_log"
     e2e_line=$(grep -E '^e2e: [0-9]+ passed, [0-9]+ failed$' "$e2e_log" | tail -n 1)
     rm -f "$e2e_log"
     if [[ -z "$e2e_line" ]]; then

@@ -26,6 +26,8 @@
 //   nowindow                there is no kelm window (a program that stopped at a box)
 //   ended                   wait until the program has ended, no kelm window appearing meanwhile
 //   dump                    list the program's windows and their controls
+//   run COMMAND-LINE        start a program that inherits the driver's standard handles, and
+//                           wait for it to end with exit code 0 (the runner's own test)
 // It prints one line per step and stops with exit code 1 at the first mismatch, after listing
 // the program's windows and saving a screenshot named failed.png.
 #include <windows.h>
@@ -559,6 +561,45 @@ void StepEnded() {
     Log("the program has ended%s", "");
 }
 
+// Whatever the program leaves running holds the driver's output as well, as Wine's own
+// processes do when the driver is the program that starts them.
+void StepRun(const std::string& commandLine) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION program = {};
+    std::string line = commandLine;
+    std::string problem;
+    DWORD code = 0;
+    bool inheritable = true;
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+        inheritable =
+            inheritable && (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+                            SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT));
+    }
+    if (!inheritable) {
+        problem = "a standard handle cannot be made inheritable";
+    } else if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &startup, &program)) {
+        problem = "cannot start " + commandLine;
+    } else if (WaitForSingleObject(program.hProcess, kWaitMs) != WAIT_OBJECT_0) {
+        problem = commandLine + " did not end";
+    } else if (!GetExitCodeProcess(program.hProcess, &code)) {
+        problem = "no exit code of " + commandLine;
+    } else if (code != 0) {
+        problem = commandLine + " ended with exit code " + std::to_string(code);
+    }
+    if (program.hThread != nullptr && !CloseHandle(program.hThread) && problem.empty())
+        problem = "cannot close the program's thread";
+    if (program.hProcess != nullptr && !CloseHandle(program.hProcess) && problem.empty())
+        problem = "cannot close the program";
+    if (!problem.empty()) Fail(problem);
+    Log("ran %s", commandLine);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -578,7 +619,7 @@ int main(int argc, char** argv) {
         const std::string step = args[at++];
         // A box or a screenshot may come before there is any window (a demo that cannot start).
         if (step != "window" && step != "box" && step != "await" && step != "shot" &&
-            step != "nowindow" && step != "ended" && MainWindow == nullptr) {
+            step != "nowindow" && step != "ended" && step != "run" && MainWindow == nullptr) {
             StepWindow();
         }
         if (step == "window") {
@@ -622,6 +663,8 @@ int main(int argc, char** argv) {
             StepEnded();
         } else if (step == "dump") {
             Dump();
+        } else if (step == "run") {
+            StepRun(take(step));
         } else {
             Fail("unknown step " + step);
         }

@@ -10,7 +10,8 @@
 # Everything the run makes goes to OUTPUT-FOLDER (default build/e2e): the Wine prefix (made on
 # the first run), a folder per program run (with the demo's flash file), the driver's logs and
 # the screenshots.
-# Each Wine program runs under `timeout`; the last line is "e2e: N passed, M failed" and the exit
+# Each Wine program runs under `timeout`, its output going to a file: a step that times out says
+# so in its log, and the run goes on. The last line is "e2e: N passed, M failed" and the exit
 # status is non-zero when anything failed.
 set -uo pipefail
 
@@ -27,8 +28,10 @@ fi
 
 readonly SLOT=65536
 readonly FLASH_SIZE=2097152
-readonly STEP_TIMEOUT=120  # one driver run
-readonly DEMO_TIMEOUT=600  # one demo run, which several driver runs work through
+readonly STEP_TIMEOUT=120     # one driver run
+readonly DEMO_TIMEOUT=600     # one demo run, which several driver runs work through
+readonly DEMO_END_TIMEOUT=30  # a demo's end, once its last step has passed
+readonly KILL_AFTER=10        # a program that outlives its time limit's TERM by this gets KILL
 
 passed=0
 failed=0
@@ -48,24 +51,59 @@ winpath() {  # the Windows name of a Linux path (Wine's drive Z: is /)
 pass() { passed=$((passed + 1)); echo "ok: $1"; }
 fail() { failed=$((failed + 1)); echo "FAILED: $1"; }
 
-stop_wine() { timeout 30 wineserver -k >/dev/null 2>&1 || true; }
+stop_wine() {
+    timeout 30 wineserver -k </dev/null >/dev/null 2>&1
+    timeout 30 wineserver -w </dev/null >/dev/null 2>&1 || true
+}
 trap stop_wine EXIT
 
-prepare_prefix() {
+# One server for the whole run, and Wine's own processes (services.exe, winedevice.exe,
+# plugplay.exe, svchost.exe, rpcss.exe, explorer.exe) started by wineboot, before any program of
+# the run, with every standard handle on /dev/null. Whichever program starts them passes them its
+# handles, and they live as long as the server: started by a step, they would hold its output.
+wine_up() {
+    mkdir -p "$WINEPREFIX" &&
+        timeout 60 wineserver -p </dev/null >/dev/null 2>&1 || return 1
+    local init=()
     if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
         echo "e2e: making the Wine prefix $WINEPREFIX"
-        timeout 300 wineboot -i >/dev/null 2>&1 || return 1
+        init=(-i)
     fi
+    timeout 300 wineboot "${init[@]}" </dev/null >/dev/null 2>&1
+}
+
+prepare_prefix() {
+    stop_wine  # whatever an earlier run, ended from outside, left behind
+    wine_up || return 1
     # Windows drawn and hidden by Wine itself: without a window manager, a managed window that
     # hides waits two seconds for one, after every dialog and message box.
-    local key='HKCU\Software\Wine\X11 Driver'
-    timeout 60 wine reg add "$key" /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 &&
-        timeout 60 wine reg add "$key" /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 || return 1
+    local key='HKCU\Software\Wine\X11 Driver' value
+    for value in Managed Decorated; do
+        timeout 60 wine reg add "$key" /v "$value" /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 ||
+            return 1
+    done
     # The dialog's own fonts, as on Windows.
-    bash "$root/scripts/wine-fonts.sh" "$WINEPREFIX" || return 1
-    # One server for the whole run, instead of one started and stopped around every program.
-    timeout 60 wineserver -w
-    timeout 60 wineserver -p || true
+    bash "$root/scripts/wine-fonts.sh" "$WINEPREFIX"
+}
+
+# After a scenario that failed with its demo still running: that demo is stopped with the rest of
+# Wine, which is brought up again for the next scenario.
+clear_up() {
+    [[ -n "$demo_pid" ]] || return 0
+    stop_wine
+    wait "$demo_pid"
+    demo_pid=""
+    wine_up || echo "e2e: Wine could not be started again"
+}
+
+# ended_within SECONDS PID: the process has ended within SECONDS.
+ended_within() {
+    local tenths=0
+    while kill -0 "$2" 2>/dev/null; do
+        ((tenths < $1 * 10)) || return 1
+        sleep 0.1
+        tenths=$((tenths + 1))
+    done
 }
 
 demo_pid=""
@@ -76,26 +114,47 @@ start_demo() {
     demo_exe=${2:-kelm-demo.exe}
     mkdir -p "$1"
     cp "$bin/$demo_exe" "$1/"
-    (cd "$1" && exec timeout "$DEMO_TIMEOUT" wine "$demo_exe" >wine.log 2>&1) &
+    (cd "$1" &&
+        exec timeout -k "$KILL_AFTER" "$DEMO_TIMEOUT" wine "$demo_exe" </dev/null >wine.log 2>&1) &
     demo_pid=$!
 }
 
-# demo_ended EXPECTED-STATUS: the program has ended with that status.
+# demo_ended EXPECTED-STATUS: the program ends, within DEMO_END_TIMEOUT, with that status.
 demo_ended() {
+    if ! ended_within "$DEMO_END_TIMEOUT" "$demo_pid"; then
+        echo "TIMED OUT: $demo_exe did not end within $DEMO_END_TIMEOUT s"
+        return 1
+    fi
     local status=0
     wait "$demo_pid" || status=$?
     demo_pid=""
     [[ $status -eq $1 ]] || { echo "$demo_exe ended with $status, expected $1"; return 1; }
 }
 
+# run_step NAME SECONDS PROGRAM ARGS...: one Wine program, ended after SECONDS if it has not
+# ended by then; its output goes to OUTPUT-FOLDER/NAME.log, shown once it ended. A file, never a
+# pipe: whatever the program leaves running with its handles (one of Wine's own processes, had it
+# been the one to start them) would hold a pipe, and keep its reader waiting, as long as it lives.
+run_step() {
+    local name=$1 limit=$2
+    shift 2
+    local log="$out/$name.log" status=0
+    echo "--- $name ($(date +%T))"
+    timeout -k "$KILL_AFTER" "$limit" wine "$@" </dev/null >"$log.raw" 2>&1 || status=$?
+    tr -d '\r' <"$log.raw" >"$log"
+    rm -f "$log.raw"
+    if [[ $status -eq 124 || $status -eq 137 ]]; then
+        echo "TIMED OUT: $name did not end within $limit s; the run goes on" >>"$log"
+    fi
+    cat "$log"
+    return "$status"
+}
+
 # drive NAME STEP...: one driver run, logged to OUTPUT-FOLDER/NAME.log.
 drive() {
     local name=$1
     shift
-    echo "--- $name ($(date +%T))"
-    timeout "$STEP_TIMEOUT" wine "$bin/kelm-e2e-driver.exe" "$(winpath "$out/screenshots")" "$@" \
-        2>&1 | tr -d '\r' | tee "$out/$name.log"
-    return "${PIPESTATUS[0]}"
+    run_step "$name" "$STEP_TIMEOUT" "$bin/kelm-e2e-driver.exe" "$(winpath "$out/screenshots")" "$@"
 }
 
 # scenario NAME COMMAND...: a counted check.
@@ -253,18 +312,93 @@ wrong_size() {
     demo_ended 1 && cmp "$run3/kelm-demo-flash.bin" "$out/run3-flash.bin"
 }
 
-if [[ ! -f "$bin/kelm.exe" || ! -f "$bin/kelm-demo.exe" ||
-      ! -f "$bin/kelm-e2e-driver.exe" ]]; then
-    fail "kelm.exe, kelm-demo.exe and kelm-e2e-driver.exe in $bin"
+# ---- the runner itself: a program started inside a driven step leaves a process behind that
+# holds the step's output, as Wine's own processes would had the driver started them; the step
+# still ends as soon as the driver does
+
+readonly HOLD_SECONDS=$((STEP_TIMEOUT + 60))  # the held output would outlast a step's time limit
+
+# holder_command STOP-FILE: the command line that the driver's step "run" starts.
+holder_command() {
+    printf '"%s" "%s" %s' "$(winpath "$bin/kelm-e2e-handle-holder.exe")" "$(winpath "$1")" \
+        "$HOLD_SECONDS"
+}
+
+# holder_stops STOP-FILE: the holder's copy, still running, takes the stop file away.
+holder_stops() {
+    touch "$1"
+    local tenths=0
+    while [[ -e "$1" ]] && ((tenths < 300)); do
+        sleep 0.1
+        tenths=$((tenths + 1))
+    done
+    [[ ! -e "$1" ]] || { rm -f "$1"; echo "the holder's copy was not running any more"; return 1; }
+}
+
+held_output() {
+    local stop="$out/held-output.stop" started=$SECONDS
+    rm -f "$stop"
+    drive 9-held-output run "$(holder_command "$stop")" || return 1
+    local took=$((SECONDS - started))
+    ((took < STEP_TIMEOUT)) || { echo "the step took $took s"; return 1; }
+    grep -qx 'holder: copy started, holding the standard handles' "$out/9-held-output.log" ||
+        { echo "the holder's copy never wrote to the step's output"; return 1; }
+    echo "the step ended after $took s, its output still held"
+    holder_stops "$stop"
+}
+
+# The same driver run with its output read through a pipe, as this runner once read it: the pipe
+# stays open until the holder's copy ends. This is what makes the check above mean something.
+held_pipe() {
+    local stop="$out/held-pipe.stop" log="$out/9-held-pipe.log" status="$out/9-held-pipe.status"
+    rm -f "$stop" "$log" "$status"
+    echo "--- 9-held-pipe ($(date +%T))"
+    { timeout -k "$KILL_AFTER" "$HOLD_SECONDS" wine "$bin/kelm-e2e-driver.exe" \
+        "$(winpath "$out/screenshots")" run "$(holder_command "$stop")" </dev/null 2>&1
+      echo $? >"$status"; } | cat >"$log" &
+    local reader=$! tenths=0
+    while [[ ! -s "$status" ]] && ((tenths < STEP_TIMEOUT * 10)); do
+        sleep 0.1
+        tenths=$((tenths + 1))
+    done
+    tr -d '\r' <"$log"
+    [[ $(cat "$status" 2>/dev/null) == 0 ]] || { echo "the driver did not pass"; return 1; }
+    if ended_within 3 "$reader"; then
+        echo "the pipe closed with the driver: nothing held it"
+        return 1
+    fi
+    echo "the pipe is still open 3 s after the driver ended"
+    holder_stops "$stop" || return 1
+    ended_within 10 "$reader" || { echo "the pipe stays open after the holder's copy ended"; return 1; }
+    echo "the pipe closed when the holder's copy ended"
+}
+
+# A step that outlives its time limit is ended, says so in its log, and the run goes on: here a
+# driver waiting for a kelm window that never comes, given 3 s.
+timed_out() {
+    local started=$SECONDS status=0
+    run_step 9-timed-out 3 "$bin/kelm-e2e-driver.exe" "$(winpath "$out/screenshots")" window ||
+        status=$?
+    local took=$((SECONDS - started))
+    [[ $status -eq 124 ]] || { echo "the step ended with $status, not by its time limit"; return 1; }
+    grep -qx 'TIMED OUT: 9-timed-out did not end within 3 s; the run goes on' \
+        "$out/9-timed-out.log" || { echo "its log does not say that it timed out"; return 1; }
+    ((took <= 3 + KILL_AFTER)) || { echo "the step took $took s"; return 1; }
+    echo "the step was ended after $took s"
+}
+
+if [[ ! -f "$bin/kelm.exe" || ! -f "$bin/kelm-demo.exe" || ! -f "$bin/kelm-e2e-driver.exe" ||
+      ! -f "$bin/kelm-e2e-handle-holder.exe" ]]; then
+    fail "kelm.exe, kelm-demo.exe, kelm-e2e-driver.exe and kelm-e2e-handle-holder.exe in $bin"
 elif ! prepare_prefix; then
     fail "Wine prefix $WINEPREFIX"
 else
     rm -rf "$out/kelm" "$out/kelm-no-hid" "$run1" "$run2" "$out/run3"
     scenario "kelm.exe: title, texts and states of every control; Connect finds no board" \
         kelm_window
-    [[ -n "$demo_pid" ]] && { stop_wine; wait "$demo_pid"; demo_pid=""; }
+    clear_up
     scenario "kelm.exe without HID.DLL: one box, no window, exit code 0" kelm_without_hid
-    [[ -n "$demo_pid" ]] && { stop_wine; wait "$demo_pid"; demo_pid=""; }
+    clear_up
     start_demo "$run1"
     if scenario "connect and read every slot caption" connect_and_read; then
         scenario "write a DOL file into slot $DOL_SLOT; the flash file holds it" write_dol &&
@@ -272,12 +406,16 @@ else
             scenario "erase it after answering Yes; its slots are free" erase_it
         scenario "disconnect: the notice, then close the window" disconnect
     fi
-    [[ -n "$demo_pid" ]] && { stop_wine; wait "$demo_pid"; demo_pid=""; }
+    clear_up
     if scenario "a board reset takes the board away until the program restarts" reset_board; then
         scenario "started again, the board is back with its flash" restart
     fi
-    [[ -n "$demo_pid" ]] && { stop_wine; wait "$demo_pid"; demo_pid=""; }
+    clear_up
     scenario "a flash file of the wrong size is named and left alone" wrong_size
+    clear_up
+    scenario "a step ends with its driver while a process it started holds its output" held_output
+    scenario "read through a pipe, that output would stay open until the process ends" held_pipe
+    scenario "a step past its time limit is ended and says so in its log" timed_out
 fi
 stop_wine
 
