@@ -132,28 +132,39 @@ void BeginImageWrite(HWND window) {
     EnablePlacementStarts(window, PendingImage.slotCount, PendingImage.alignMask);
 }
 
-void WriteImageAt(HWND window, int start) {
-    // Only feasible starts are enabled, but a command can still name any slot button: never
-    // write over an occupied slot or past the end of the flash.
-    if (CanPlace(start, PendingImage.slotCount, PendingImage.alignMask) == 0) return;
+namespace {
 
+// How a write at the click ends; WriteImageAt acts on it in one place.
+enum class ClickEnd {
+    Stay,         // nothing sent: the message (if any), the menu stays in Write mode, no scan
+    NoBus,        // the bus was refused (its message shown): rescan, Idle
+    ReadFailed,   // the file went short mid-write: bus back, message, rescan, Idle
+    FlashFailed,  // a chunk failed (its message shown): "Flash failed!", the rest as it was
+    Written,      // bus back, "Done!", rescan, Idle
+};
+
+struct ClickResult {
+    ClickEnd end;
+    const char* text;  // the message of a Stay end, or null
+};
+
+// Sends the pending image from slot start; the file is opened and closed here, so it is closed
+// whatever the end.
+ClickResult SendImage(int start) {
     std::vector<uint8_t> chunk(kChunkSize, kErasedByte);
     StartProgress(static_cast<uint32_t>(PendingImage.slotCount) * kSlotSize);
 
     std::ifstream file(PendingImage.path, std::ios::in | std::ios::binary);
     uint64_t fileLength = 0;
     if (!file.is_open() || !MeasureFile(file, fileLength)) {
-        ShowError(kCannotOpenAtClickText);
-        return;
+        return {ClickEnd::Stay, kCannotOpenAtClickText};
     }
     const ImageKind kind = PendingImage.kind;
     const uint64_t imageLength = ImageLength(kind, fileLength);
     // The run was placed for the length at the choice; a longer image would spill over into
     // slots that were never checked.
     if (SlotCountFor(imageLength) > static_cast<uint64_t>(PendingImage.slotCount)) {
-        file.close();
-        ShowError(kGrownText);
-        return;
+        return {ClickEnd::Stay, kGrownText};
     }
 
     uint8_t gcbHead[kHeaderSize] = {};
@@ -161,9 +172,7 @@ void WriteImageAt(HWND window, int start) {
     if (kind == ImageKind::Bios) {
         file.read(reinterpret_cast<char*>(gcbHead), sizeof gcbHead);
         if (file.gcount() != static_cast<std::streamsize>(sizeof gcbHead)) {
-            ShowError(kTooSmallText);
-            file.close();
-            return;
+            return {ClickEnd::Stay, kTooSmallText};
         }
         consumed = kHeaderSize;
     }
@@ -171,51 +180,67 @@ void WriteImageAt(HWND window, int start) {
     uint32_t headerPart = HeaderPartSize(kind);
     uint64_t remaining = fileLength - consumed;
 
-    if (!GetBus()) {
-        file.close();
-        FinishWrite(window);
-        return;
-    }
+    if (!GetBus()) return {ClickEnd::NoBus, nullptr};
 
+    // Only a .gcb file of exactly its header has nothing left to send.
+    if (imageLength == consumed) return {ClickEnd::Written, nullptr};
     int bank = start;
     uint32_t offset = 0;
-    // Only a .gcb file of exactly its header has nothing left to send.
-    if (imageLength != consumed) {
-        do {
-            const uint32_t room = kChunkSize - headerPart;
-            const uint32_t n =
-                static_cast<uint32_t>(std::min<uint64_t>(remaining, static_cast<uint64_t>(room)));
-            file.read(reinterpret_cast<char*>(chunk.data() + headerPart), n);
-            const uint32_t got = static_cast<uint32_t>(std::max<std::streamsize>(file.gcount(), 0));
-            // The chunk still holds the previous chunk's bytes: never send those again.
-            std::fill(chunk.begin() + headerPart + got, chunk.end(), kErasedByte);
-            if (got != n) {
-                // The file went short under our feet: the bus goes back and the rescan shows
-                // what reached the flash.
-                file.close();
-                ReleaseBus();
-                ShowError(kReadFailedText);
-                FinishWrite(window);
-                return;
-            }
-            if (!WriteFlash(static_cast<uint8_t>(bank), static_cast<uint16_t>(offset), chunk.data(),
-                            static_cast<uint16_t>(kChunkSize))) {
-                ShowError(kFlashFailedText);
-                file.close();
-                return;
-            }
-            remaining -= n;
-            headerPart = 0;
-            offset += kChunkSize;
-            if (offset == kSlotSize) {
-                ++bank;
-                offset = 0;
-            }
-        } while (remaining != 0);
-    }
+    do {
+        const uint32_t room = kChunkSize - headerPart;
+        const uint32_t n =
+            static_cast<uint32_t>(std::min<uint64_t>(remaining, static_cast<uint64_t>(room)));
+        file.read(reinterpret_cast<char*>(chunk.data() + headerPart), n);
+        const uint32_t got = static_cast<uint32_t>(std::max<std::streamsize>(file.gcount(), 0));
+        // The chunk still holds the previous chunk's bytes: never send those again.
+        std::fill(chunk.begin() + headerPart + got, chunk.end(), kErasedByte);
+        if (got != n) return {ClickEnd::ReadFailed, nullptr};
+        if (!WriteFlash(static_cast<uint8_t>(bank), static_cast<uint16_t>(offset), chunk.data(),
+                        static_cast<uint16_t>(kChunkSize))) {
+            return {ClickEnd::FlashFailed, nullptr};
+        }
+        remaining -= n;
+        headerPart = 0;
+        offset += kChunkSize;
+        if (offset == kSlotSize) {
+            ++bank;
+            offset = 0;
+        }
+    } while (remaining != 0);
+    return {ClickEnd::Written, nullptr};
+}
 
-    file.close();
-    ReleaseBus();
-    SetStatusLine(kDoneText);
-    FinishWrite(window);
+}  // namespace
+
+void WriteImageAt(HWND window, int start) {
+    // Only feasible starts are enabled, but a command can still name any slot button: never
+    // write over an occupied slot or past the end of the flash.
+    if (CanPlace(start, PendingImage.slotCount, PendingImage.alignMask) == 0) return;
+
+    const ClickResult result = SendImage(start);
+    switch (result.end) {
+        case ClickEnd::Stay:
+            ShowError(result.text);
+            break;
+        case ClickEnd::NoBus:
+            FinishWrite(window);
+            break;
+        case ClickEnd::ReadFailed:
+            // The board is fine, only the file failed: the bus goes back and the rescan shows
+            // what reached the flash.
+            ReleaseBus();
+            ShowError(kReadFailedText);
+            FinishWrite(window);
+            break;
+        case ClickEnd::FlashFailed:
+            // Deliberately no ReleaseBus and no rescan: the board stopped answering mid-chunk,
+            // and the menu stays in Write mode so that the user may click the start again.
+            ShowError(kFlashFailedText);
+            break;
+        case ClickEnd::Written:
+            ReleaseBus();
+            SetStatusLine(kDoneText);
+            FinishWrite(window);
+            break;
+    }
 }
