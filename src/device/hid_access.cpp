@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 HANDLE CommandChannel = INVALID_HANDLE_VALUE;
 char DevicePath[kDevicePathSize] = {};
@@ -77,43 +78,47 @@ HANDLE OpenIfBoard(const char* path) {
 
 // Tries the interface at one index of the list. Returns 1 when it is the board (CommandChannel
 // and DevicePath set), 0 when it is skipped.
-int TryInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData) {
+struct FreeRecord {
+    void operator()(void* record) const { std::free(record); }
+};
+using DetailRecord = std::unique_ptr<SP_DEVICE_INTERFACE_DETAIL_DATA_A, FreeRecord>;
+
+// The interface's detail record, sized as SetupAPI asks; null when it cannot be had. size is the
+// record's allocated size.
+DetailRecord ReadDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData, size_t& size) {
     DWORD required = 0;
     if (SetupDiGetDeviceInterfaceDetailA(set, interfaceData, nullptr, 0, &required, nullptr) ||
         GetLastError() != ERROR_INSUFFICIENT_BUFFER || required == 0) {
-        return 0;
+        return nullptr;
     }
     // The record's declared type is larger than the size asked for when the path is very short.
-    size_t size = required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
-                      ? sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
-                      : static_cast<size_t>(required);
-    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(size));
-    if (detail == nullptr) {
-        return 0;
-    }
+    size = required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
+               ? sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
+               : static_cast<size_t>(required);
+    DetailRecord detail(static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(size)));
+    if (detail == nullptr) return nullptr;
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!SetupDiGetDeviceInterfaceDetailA(set, interfaceData, detail, static_cast<DWORD>(size),
-                                          nullptr, nullptr)) {
-        std::free(detail);
-        return 0;
+    if (!SetupDiGetDeviceInterfaceDetailA(set, interfaceData, detail.get(),
+                                          static_cast<DWORD>(size), nullptr, nullptr)) {
+        return nullptr;
     }
+    return detail;
+}
+
+int TryInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData) {
+    size_t size = 0;
+    const DetailRecord detail = ReadDetail(set, interfaceData, size);
+    if (detail == nullptr) return 0;
     // A path that would not fit DevicePath (terminator included) cannot be handed to the monitor.
-    size_t room = size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    size_t limit = room < kDevicePathSize ? room : kDevicePathSize;
+    const size_t room = size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    const size_t limit = room < kDevicePathSize ? room : kDevicePathSize;
     const void* end = std::memchr(detail->DevicePath, '\0', limit);
-    if (end == nullptr) {
-        std::free(detail);
-        return 0;
-    }
-    HANDLE device = OpenIfBoard(detail->DevicePath);
-    if (device == INVALID_HANDLE_VALUE) {
-        std::free(detail);
-        return 0;
-    }
-    size_t length = static_cast<const char*>(end) - detail->DevicePath;
+    if (end == nullptr) return 0;
+    const HANDLE device = OpenIfBoard(detail->DevicePath);
+    if (device == INVALID_HANDLE_VALUE) return 0;
+    const size_t length = static_cast<const char*>(end) - detail->DevicePath;
     std::memcpy(DevicePath, detail->DevicePath, length + 1);
     CommandChannel = device;
-    std::free(detail);
     return 1;
 }
 
