@@ -48,6 +48,27 @@ int FailWrite(HWND window) {
     return 0;
 }
 
+// How saving the run ended.
+enum class SaveEnd { Saved, NoBus, ReadFailed, WriteFailed };
+
+// Reads the run's slots half by half into the open file, under the bus it asks for.
+SaveEnd SaveRun(std::ofstream& file, int owner, int run) {
+    if (!GetBus()) return SaveEnd::NoBus;
+    StartProgress(static_cast<uint32_t>(run) * kSlotSize);
+    std::vector<uint8_t> piece(kChunkSize, kErasedByte);
+    for (int j = 0; j < run; ++j) {
+        const uint8_t bank = static_cast<uint8_t>(owner + j);
+        for (const uint16_t offset : {kFirstHalf, kSecondHalf}) {
+            // A failed read keeps the whole pieces saved so far.
+            if (!ReadFlash(bank, offset, piece.data(), static_cast<uint16_t>(kChunkSize))) {
+                return SaveEnd::ReadFailed;
+            }
+            if (!Append(file, piece)) return SaveEnd::WriteFailed;
+        }
+    }
+    return SaveEnd::Saved;
+}
+
 }  // namespace
 
 int CountSlotRun(int owner) { return RunOf(SlotMap, owner); }
@@ -76,31 +97,24 @@ int BackupApplication(HWND window, int owner) {
         SetFlashMenuMode(window, MenuMode::Idle);
         return 0;
     }
-    if (!GetBus()) {
-        file.close();
-        SetFlashMenuMode(window, MenuMode::Idle);
-        return 0;
-    }
-
-    StartProgress(static_cast<uint32_t>(run) * kSlotSize);
-    std::vector<uint8_t> piece(kChunkSize, kErasedByte);
-    for (int j = 0; j < run; ++j) {
-        const uint8_t bank = static_cast<uint8_t>(owner + j);
-        for (const uint16_t offset : {kFirstHalf, kSecondHalf}) {
-            // A failed read keeps the whole pieces saved so far and leaves the menu in Read.
-            if (!ReadFlash(bank, offset, piece.data(), static_cast<uint16_t>(kChunkSize))) {
-                file.close();
-                return 0;
-            }
-            if (!Append(file, piece)) {
-                file.close();
-                return FailWrite(window);
-            }
-        }
-    }
+    SaveEnd end = SaveRun(file, owner, run);
+    // The one close of the file, on every path; a close that fails loses what was buffered.
     file.close();
-    if (file.fail()) return FailWrite(window);
-
+    if (end == SaveEnd::Saved && file.fail()) end = SaveEnd::WriteFailed;
+    switch (end) {
+        case SaveEnd::NoBus:
+            SetFlashMenuMode(window, MenuMode::Idle);
+            return 0;
+        case SaveEnd::ReadFailed:
+            // The read has shown its message; the menu stays in Read and the bus is not sent
+            // back, as the window always has done after a failed transfer.
+            return 0;
+        case SaveEnd::WriteFailed:
+            return FailWrite(window);
+        case SaveEnd::Saved:
+        default:
+            break;
+    }
     ReleaseBus();
     SetStatusLine(kDoneText);
     SetFlashMenuMode(window, MenuMode::Idle);

@@ -61,6 +61,16 @@ bool IsEncryptedVgc(std::ifstream& file) {
     return (static_cast<uint8_t>(head[kVgcFlagsByte]) & kVgcEncryptedBit) != 0;
 }
 
+// Opens the chosen file, refuses an encrypted VGC and measures it; the file is closed when this
+// returns. Null when the file may be placed, else the message that refuses it.
+const char* MeasureChosenFile(ImageKind kind, uint64_t& fileLength) {
+    std::ifstream file(PendingImage.path, std::ios::in | std::ios::binary);
+    if (!file.is_open()) return kCannotOpenChosenText;
+    if (kind == ImageKind::Vgc && IsEncryptedVgc(file)) return kEncryptedText;
+    if (!MeasureFile(file, fileLength)) return kCannotOpenChosenText;
+    return nullptr;
+}
+
 void FailChoice(HWND window, const char* text) {
     if (text != nullptr) ShowError(text);
     SetFlashMenuMode(window, MenuMode::Idle);
@@ -97,24 +107,13 @@ void BeginImageWrite(HWND window) {
     }
     const ImageKind kind = static_cast<ImageKind>(dialog.nFilterIndex - kFirstFilter);
 
-    std::ifstream file(PendingImage.path, std::ios::in | std::ios::binary);
-    if (!file.is_open()) {
-        FailChoice(window, kCannotOpenChosenText);
-        return;
-    }
-    if (kind == ImageKind::Vgc && IsEncryptedVgc(file)) {
-        file.close();
-        FailChoice(window, kEncryptedText);
+    uint64_t fileLength = 0;
+    const char* refusal = MeasureChosenFile(kind, fileLength);
+    if (refusal != nullptr) {
+        FailChoice(window, refusal);
         return;
     }
     const int32_t alignMask = AlignMaskFor(kind);
-    uint64_t fileLength = 0;
-    const bool measured = MeasureFile(file, fileLength);
-    file.close();
-    if (!measured) {
-        FailChoice(window, kCannotOpenChosenText);
-        return;
-    }
 
     // Lengths stay 64-bit until they are known to fit the flash: a huge file must find no room
     // rather than wrap into a small slot count.
