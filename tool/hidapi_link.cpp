@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr unsigned short kVendorId = 0x03EB;
-constexpr unsigned short kProductId = 0x0001;
 constexpr size_t kInputPayload = kInputReportSize - 1;  // hidapi hands over no report ID
 constexpr char kUdevHint[] =
     " (permission denied: install the udev rule packaging/60-kelm.rules, see the README)";
@@ -76,7 +74,7 @@ class HidapiLink : public BoardLink {
 std::vector<BoardListing> ListHardwareBoards() {
     std::vector<BoardListing> boards;
     if (hid_init() != 0) return boards;
-    hid_device_info* devices = hid_enumerate(kVendorId, kProductId);
+    hid_device_info* devices = hid_enumerate(kBoardVendorId, kBoardProductId);
     for (hid_device_info* device = devices; device != nullptr; device = device->next) {
         BoardListing listing;
         listing.path = device->path != nullptr ? device->path : "";

@@ -42,6 +42,9 @@ void SetSlotLabel(HWND window, int slot, const char* label) {
     static_cast<void>(SetWindowTextA(button, label));
 }
 
+// kelm.exe is a GUI program with no console of its own: the line reaches nobody unless standard
+// output is redirected, which is how a board's headers are looked at when something is wrong
+// with them, and how the tests read them.
 void PrintDiagnostic(const SlotHeader& header) {
     const uint8_t* magic = reinterpret_cast<const uint8_t*>(header.magic);
     std::printf(kDiagnosticFormat, magic[0], magic[1], magic[2], magic[3],
@@ -68,8 +71,9 @@ void ScanCatalogue(HWND window) {
         // earlier scan it is already in host order, and converting it again would give a wrong
         // size, and so a wrong run, to a slot that holds an image.
         std::memset(&header, 0, sizeof header);
-        ReadRange(reinterpret_cast<uint8_t*>(&header), static_cast<int32_t>(i * kSlotSize),
-                  static_cast<int32_t>(kHeaderSize));
+        static_cast<void>(ReadRange(reinterpret_cast<uint8_t*>(&header),
+                                    static_cast<int32_t>(i * kSlotSize),
+                                    static_cast<int32_t>(kHeaderSize)));
         HeaderToHostOrder(header);
         PrintDiagnostic(header);
         const char* labels[kSlotCount] = {};

@@ -72,10 +72,14 @@ int ResetBoard() {
     // The board drops off the bus when it resets, so the channel counts as gone from the start.
     HANDLE device = CommandChannel;
     CommandChannel = INVALID_HANDLE_VALUE;
+    // The pause lets whatever the board is still busy with (an erase's last polls, the monitor's
+    // read, whose thread the panel has just told to stop) come to rest before the board drops off
+    // the bus mid-way.
     Sleep(kResetSettleMs);
     bool sent = WriteReportOn(device, MakeCommandReport(CMD_RESET));
-    if (device != INVALID_HANDLE_VALUE && !CloseHandle(device)) {
-        // Nothing more can be done: the handle is given up either way.
+    if (device != INVALID_HANDLE_VALUE) {
+        // Nothing more can be done if this fails: the handle is given up either way.
+        static_cast<void>(CloseHandle(device));
     }
     if (!sent) {
         ShowError(kResetSendFailedText);

@@ -52,9 +52,8 @@ void ForgetHidLibrary() {
 }
 
 void CloseDevice(HANDLE device) {
-    if (!CloseHandle(device)) {
-        // Nothing more can be done: the handle is given up either way.
-    }
+    // Nothing more can be done: the handle is given up either way.
+    static_cast<void>(CloseHandle(device));
 }
 
 // Opens one interface and checks it is the board. Returns its handle, or INVALID_HANDLE_VALUE
@@ -123,9 +122,8 @@ int TryInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData) {
 }
 
 void ReleaseDeviceSet(HDEVINFO set) {
-    if (!SetupDiDestroyDeviceInfoList(set)) {
-        // Nothing more can be done: the list goes with the process at the latest.
-    }
+    // Nothing more can be done: the list goes with the process at the latest.
+    static_cast<void>(SetupDiDestroyDeviceInfoList(set));
 }
 
 }  // namespace
@@ -150,8 +148,9 @@ bool BindHidLibrary() {
 }
 
 void ReleaseHidLibrary() {
-    if (HidLibrary != nullptr && !FreeLibrary(HidLibrary)) {
-        // The module stays mapped; the program is ending anyway.
+    if (HidLibrary != nullptr) {
+        // A failure leaves the module mapped; the program is ending anyway.
+        static_cast<void>(FreeLibrary(HidLibrary));
     }
     ForgetHidLibrary();
 }
@@ -194,10 +193,9 @@ void CloseCommandChannel() {
 }
 
 void ShowError(const char* text) {
-    // No owner: the box runs its own loop and leaves the dialog working underneath.
-    if (MessageBoxA(nullptr, text, kErrorCaption, MB_OK | MB_ICONWARNING) == 0) {
-        // No box could be shown: there is no other way left to tell the user.
-    }
+    // No owner: the box runs its own loop and leaves the dialog working underneath. A box that
+    // cannot be shown leaves no other way to tell the user.
+    static_cast<void>(MessageBoxA(nullptr, text, kErrorCaption, MB_OK | MB_ICONWARNING));
 }
 
 BOOLEAN HidGetFeature(HANDLE device, void* report, ULONG length) {

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr USHORT kBoardVendorId = 0x03EB;
-constexpr USHORT kBoardProductId = 0x0001;
+#include "device/report_layout.h"
+
 constexpr size_t kDevicePathSize = MAX_PATH;  // terminator included
 
 // The synchronous handle to the board, or INVALID_HANDLE_VALUE when not connected.

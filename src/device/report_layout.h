@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// The board's USB identity.
+constexpr uint16_t kBoardVendorId = 0x03EB;
+constexpr uint16_t kBoardProductId = 0x0001;
+
 constexpr size_t kReportSize = 65;  // report ID 0 + 64 bytes
 
 // Byte offsets inside an OutputReport / FeatureReport.

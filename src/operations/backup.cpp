@@ -42,7 +42,7 @@ bool Append(std::ofstream& file, const std::vector<uint8_t>& piece) {
 // A backup the disk could not take is no backup: say so instead of "Done!", and hand the bus
 // back, since the board itself is fine.
 int FailWrite(HWND window) {
-    ReleaseBus();
+    static_cast<void>(ReleaseBus());  // a failure has shown its own message
     ShowError(kWriteFailedText);
     SetFlashMenuMode(window, MenuMode::Idle);
     return 0;
@@ -115,7 +115,7 @@ int BackupApplication(HWND window, int owner) {
         default:
             break;
     }
-    ReleaseBus();
+    static_cast<void>(ReleaseBus());  // a failure has shown its message; the file is saved
     SetStatusLine(kDoneText);
     SetFlashMenuMode(window, MenuMode::Idle);
     return 1;

@@ -26,7 +26,9 @@ void EraseSlot(int slot) {
     if (written > 0) SetStatusLine(text);
     // The erase result is not looked at: a slot whose command did not go out still shows up
     // as it is in the rescan that follows.
-    EraseBank(slot);
+    // Not examined, as ever: a command that did not go out has shown its message, and the
+    // rescan afterwards shows what the slot holds.
+    static_cast<void>(EraseBank(slot));
     RepaintMainWindow();
     SetStatusLine(kSlotDoneText);
 }
@@ -46,7 +48,8 @@ void EraseApplication(HWND window, int owner) {
         if (SlotMap[slot].owner != owner) continue;
         if (!GetBus()) continue;
         EraseSlot(slot);
-        ReleaseBus();
+        // A failed release has shown its message; the next slot asks for the bus afresh.
+        static_cast<void>(ReleaseBus());
     }
 
     ScanCatalogue(window);

@@ -214,7 +214,7 @@ ClickResult SendImage(int start) {
 void WriteImageAt(HWND window, int start) {
     // Only feasible starts are enabled, but a command can still name any slot button: never
     // write over an occupied slot or past the end of the flash.
-    if (CanPlace(start, PendingImage.slotCount, PendingImage.alignMask) == 0) return;
+    if (!CanPlace(start, PendingImage.slotCount, PendingImage.alignMask)) return;
 
     const ClickResult result = SendImage(start);
     switch (result.end) {
@@ -227,7 +227,7 @@ void WriteImageAt(HWND window, int start) {
         case ClickEnd::ReadFailed:
             // The board is fine, only the file failed: the bus goes back and the rescan shows
             // what reached the flash.
-            ReleaseBus();
+            static_cast<void>(ReleaseBus());  // a failure has shown its own message
             ShowError(kReadFailedText);
             FinishWrite(window);
             break;
@@ -237,7 +237,8 @@ void WriteImageAt(HWND window, int start) {
             ShowError(kFlashFailedText);
             break;
         case ClickEnd::Written:
-            ReleaseBus();
+            static_cast<void>(
+                ReleaseBus());  // a failure has shown its message; "Done!" all the same
             SetStatusLine(kDoneText);
             FinishWrite(window);
             break;

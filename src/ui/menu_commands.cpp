@@ -80,7 +80,8 @@ void OnSlotClick(HWND window, int id) {
             WriteImageAt(window, slot);
             break;
         case MenuMode::Read:
-            BackupApplication(window, owner);
+            // The menu has nothing to do after a failed backup: it has told the user itself.
+            static_cast<void>(BackupApplication(window, owner));
             break;
         case MenuMode::Erase:
             EraseApplication(window, owner);

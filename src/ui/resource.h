@@ -15,7 +15,14 @@
 #define IDC_INPUT_STATE 1002  // monitor text; no control in the dialog
 #define IDC_STATUS 1005       // the status line
 
-// Engineering panel: eight hidden buttons and fields that the dialog does not have.
+// Engineering panel: eight buttons and their fields that dialog 101 does not contain. Kept on
+// purpose, with the code behind them (src/ui/engineering_panel.cpp), so that nobody "fixes" it
+// away:
+// - the commands still arrive as WM_COMMAND with these identifiers (a tool that sends them, and
+//   the tests), and each must do what the board's engineers rely on;
+// - the fields (data, address, count, bank, radio pair) are read through GetDlgItem, which finds
+//   nothing in dialog 101, so the panel falls back to its defaults (bank 0, its fixed counts);
+// - texts set on controls the dialog lacks go nowhere, which is harmless by design.
 #define IDC_PANEL_READ 1003    // "&Read"
 #define IDC_PANEL_WRITE 1004   // "&Write" (no command)
 #define IDC_PANEL_ERASE 1008   // "&Erase"

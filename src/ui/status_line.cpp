@@ -12,16 +12,14 @@ void SetStatusLine(const char* text) {
     if (line == nullptr) {
         return;  // a window without the status line: nothing to show
     }
-    if (!SetWindowTextA(line, text)) {
-        // The old text stays; the next progress step or result writes it again.
-    }
+    // The old text stays; the next progress step or result writes it again.
+    static_cast<void>(SetWindowTextA(line, text));
 }
 
 void RepaintMainWindow() {
     if (MainWindow == nullptr) {
         return;
     }
-    if (!UpdateWindow(MainWindow)) {
-        // The window repaints at the next chance the message loop gets.
-    }
+    // The window repaints at the next chance the message loop gets.
+    static_cast<void>(UpdateWindow(MainWindow));
 }
