@@ -13,10 +13,18 @@ PACKAGES=(
     wine wine64 fonts-wine xvfb xauth xdotool
     # fuzzing (clang's libFuzzer and sanitizer runtimes), line coverage, and GoogleTest's sources
     # for the tests of the Windows build
-    clang libclang-rt-14-dev gcovr googletest
+    clang gcovr googletest
     # kelmtool: hidapi's hidraw backend, CLI11 for its arguments, nlohmann-json for --json
     libhidapi-dev libcli11-dev nlohmann-json3-dev
 )
+
+# libFuzzer's runtime comes in a package named after clang's major version: the one that matches
+# the clang installed (or about to be: Debian 12's is 14).
+clang_major=14
+if command -v clang >/dev/null 2>&1; then
+    clang_major=$(clang --version | sed -nE 's/.*clang version ([0-9]+).*/\1/p' | head -n 1)
+fi
+PACKAGES+=("libclang-rt-${clang_major:-14}-dev")
 
 missing=()
 for package in "${PACKAGES[@]}"; do

@@ -13,7 +13,17 @@
 #      demo under Wine and Xvfb, worked from outside.
 # Goes on after a failure so that one run shows them all; exits non-zero if anything failed.
 # The last line counts every test and check: "summary: N passed, M failed".
+#
+# --quick: step 1's host build and its tests only, for day-to-day work.
 set -uo pipefail
+
+quick=0
+if [[ "${1:-}" == "--quick" ]]; then
+    quick=1
+elif [[ $# -gt 0 ]]; then
+    echo "usage: scripts/test.sh [--quick]" >&2
+    exit 2
+fi
 
 cd "$(dirname "$0")/.." || exit 1
 
@@ -82,6 +92,18 @@ if step "host: configure" cmake --preset host &&
     step "host: build" cmake --build --preset host -j 2; then
     run_ctest host
 fi
+
+finish() {
+    echo
+    if [[ ${#failures[@]} -gt 0 ]]; then
+        echo "Failures:"
+        printf '  %s\n' "${failures[@]}"
+    fi
+    echo "summary: $passed passed, $failed failed"
+    [[ $failed -eq 0 ]]
+    exit
+}
+[[ $quick -eq 1 ]] && finish
 
 # 1b. kelmtool alone, as a user builds and installs it: optimised, no sanitizers.
 tool_prefix=build/kelmtool-install
@@ -250,10 +272,4 @@ else
 fi
 echo "time: end-to-end tests $((SECONDS - started)) s"
 
-echo
-if [[ ${#failures[@]} -gt 0 ]]; then
-    echo "Failures:"
-    printf '  %s\n' "${failures[@]}"
-fi
-echo "summary: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+finish
