@@ -2,8 +2,10 @@
 // the bus taken once for all the headers.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "board_connection.h"
 #include "board_session.h"
 #include "catalogue/slot_map.h"
 #include "outcome.h"
@@ -19,9 +21,31 @@ struct BoardCatalogue {
 
 Outcome ReadCatalogue(BoardSession& session, BoardCatalogue& catalogue);
 
+// A slot number from the command line: BadInput outside 0-31.
+Outcome CheckSlotNumber(int slot);
+
 // Slots [first, first + count) of the run that slot belongs to; BadInput for a free slot or a
 // slot number outside 0-31.
 Outcome RunOfSlot(const BoardCatalogue& catalogue, int slot, int& first, int& count);
+
+// The board opened and its catalogue read, as most commands begin.
+class CataloguedBoard {
+  public:
+    Outcome Open(const ToolOptions& options);
+    // Open, then the run that slot belongs to (RunOfSlot).
+    Outcome OpenAtRun(const ToolOptions& options, int slot);
+    BoardSession& session() { return *session_; }
+    int first() const { return first_; }
+    int count() const { return count_; }
+    const BoardCatalogue& catalogue() const { return catalogue_; }
+
+  private:
+    BoardConnection connection_;
+    std::optional<BoardSession> session_;
+    BoardCatalogue catalogue_;
+    int first_ = 0;
+    int count_ = 0;
+};
 
 // Whether slot 0 holds a bootable image: a run head with the "(C) " magic.
 bool BiosInSlotZero(const BoardCatalogue& catalogue);

@@ -28,19 +28,13 @@ Outcome SaveFlash(ToolContext& context, BoardSession& session, uint32_t address,
 }  // namespace
 
 Outcome RunBackup(ToolContext& context, const BackupArguments& arguments) {
-    if (arguments.slot < 0 || arguments.slot >= kSlotCount) {
-        return Outcome::Fail(ExitCode::BadInput, "slot " + std::to_string(arguments.slot) +
-                                                     " does not exist (0 to 31)");
-    }
+    KELM_TRY(CheckSlotNumber(arguments.slot));
     KELM_TRY(CheckOutputTarget(arguments.output, arguments.force));
-    BoardConnection connection;
-    KELM_TRY(connection.Open(context.options));
-    BoardSession session = connection.Session(context.options);
-    BoardCatalogue catalogue;
-    KELM_TRY(ReadCatalogue(session, catalogue));
-    int first = 0;
-    int count = 0;
-    KELM_TRY(RunOfSlot(catalogue, arguments.slot, first, count));
+    CataloguedBoard board;
+    KELM_TRY(board.OpenAtRun(context.options, arguments.slot));
+    BoardSession& session = board.session();
+    const int first = board.first();
+    const int count = board.count();
     const uint64_t bytes = static_cast<uint64_t>(count) * kSlotSize;
     KELM_TRY(SaveFlash(context, session, static_cast<uint32_t>(first) * kSlotSize, bytes,
                        arguments.output, "reading"));

@@ -22,19 +22,14 @@ Outcome Confirm(const ToolContext& context, bool yes, const std::string& questio
 }
 
 Outcome RunErase(ToolContext& context, const EraseArguments& arguments) {
-    if (arguments.slot < 0 || arguments.slot >= kSlotCount) {
-        return Outcome::Fail(ExitCode::BadInput, "slot " + std::to_string(arguments.slot) +
-                                                     " does not exist (0 to 31)");
-    }
+    KELM_TRY(CheckSlotNumber(arguments.slot));
     if (!arguments.yes && !context.stdinIsTerminal) KELM_TRY(Confirm(context, false, ""));
-    BoardConnection connection;
-    KELM_TRY(connection.Open(context.options));
-    BoardSession session = connection.Session(context.options);
-    BoardCatalogue catalogue;
-    KELM_TRY(ReadCatalogue(session, catalogue));
-    int first = 0;
-    int count = 0;
-    KELM_TRY(RunOfSlot(catalogue, arguments.slot, first, count));
+    CataloguedBoard board;
+    KELM_TRY(board.OpenAtRun(context.options, arguments.slot));
+    BoardSession& session = board.session();
+    const BoardCatalogue& catalogue = board.catalogue();
+    const int first = board.first();
+    const int count = board.count();
     KELM_TRY(Confirm(context, arguments.yes,
                      "Erase the " + std::string(catalogue.labels[first]) + " image in " +
                          SlotRange(first, count) + "?"));

@@ -36,11 +36,9 @@ std::string NameOf(const SlotHeader& header) {
 }  // namespace
 
 Outcome RunInfo(ToolContext& context) {
-    BoardConnection connection;
-    KELM_TRY(connection.Open(context.options));
-    BoardSession session = connection.Session(context.options);
-    BoardCatalogue catalogue;
-    KELM_TRY(ReadCatalogue(session, catalogue));
+    CataloguedBoard board;
+    KELM_TRY(board.Open(context.options));
+    const BoardCatalogue& catalogue = board.catalogue();
 
     nlohmann::json slots = nlohmann::json::array();
     nlohmann::json images = nlohmann::json::array();

@@ -10,20 +10,14 @@
 #include "image_file.h"
 
 Outcome RunVerify(ToolContext& context, const VerifyArguments& arguments) {
-    if (arguments.slot < 0 || arguments.slot >= kSlotCount) {
-        return Outcome::Fail(ExitCode::BadInput, "slot " + std::to_string(arguments.slot) +
-                                                     " does not exist (0 to 31)");
-    }
+    KELM_TRY(CheckSlotNumber(arguments.slot));
     ImageFile image;
     KELM_TRY(OpenImage(arguments.file, arguments.kind, image));
-    BoardConnection connection;
-    KELM_TRY(connection.Open(context.options));
-    BoardSession session = connection.Session(context.options);
-    BoardCatalogue catalogue;
-    KELM_TRY(ReadCatalogue(session, catalogue));
-    int first = 0;
-    int count = 0;
-    KELM_TRY(RunOfSlot(catalogue, arguments.slot, first, count));
+    CataloguedBoard board;
+    KELM_TRY(board.OpenAtRun(context.options, arguments.slot));
+    BoardSession& session = board.session();
+    const int first = board.first();
+    const int count = board.count();
 
     const uint32_t address = static_cast<uint32_t>(first) * kSlotSize;
     KELM_TRY(session.TakeBus());

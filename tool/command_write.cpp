@@ -15,15 +15,11 @@ Outcome RunWrite(ToolContext& context, const WriteArguments& arguments) {
         return Outcome::Fail(ExitCode::BadInput,
                              arguments.file + " needs more than the 32 slots of the flash");
     }
-    if (arguments.slot && (*arguments.slot < 0 || *arguments.slot >= kSlotCount)) {
-        return Outcome::Fail(ExitCode::BadInput, "slot " + std::to_string(*arguments.slot) +
-                                                     " does not exist (0 to 31)");
-    }
-    BoardConnection connection;
-    KELM_TRY(connection.Open(context.options));
-    BoardSession session = connection.Session(context.options);
-    BoardCatalogue catalogue;
-    KELM_TRY(ReadCatalogue(session, catalogue));
+    if (arguments.slot) KELM_TRY(CheckSlotNumber(*arguments.slot));
+    CataloguedBoard board;
+    KELM_TRY(board.Open(context.options));
+    BoardSession& session = board.session();
+    const BoardCatalogue& catalogue = board.catalogue();
 
     int start = 0;
     const std::string needs = std::to_string(image.slots) + " slot" +
