@@ -32,5 +32,6 @@ void CloseCommandChannel();
 // The one error box: no owner, title "Error", warning icon, OK.
 void ShowError(const char* text);
 
-// The resolved HID entry points (valid after BindHidLibrary succeeded).
+// HidD_GetFeature of the bound library; FALSE when BindHidLibrary has not bound it. The only
+// entry point called after start-up: the others serve OpenBoard inside hid_access.cpp.
 BOOLEAN HidGetFeature(HANDLE device, void* report, ULONG length);
