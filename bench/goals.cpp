@@ -40,6 +40,7 @@ const char* const kLinkBenchmarks[] = {
     "Link1ms_WriteFlash_32KB",
     "Link1ms_ReadFlash_32KB",
     "Link1ms_ScanCatalogue_32Images",
+    "Link1ms_KelmtoolWrite_65281B",
 };
 
 struct RepaintCase {

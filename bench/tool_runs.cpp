@@ -33,18 +33,21 @@ struct Tool {
 };
 
 // Runs body against the board under the link model and fills run's traffic and times.
-ToolRun Measured(sim::Board& board, const std::function<Outcome(Tool&)>& body) {
+ToolRun Measured(sim::Board& board, const std::function<Outcome(Tool&)>& body,
+                 Pace pace = Pace::Charged) {
     ToolRun run;
     BenchToolLink link(board);
     BoardSession session(link, kPollLimit);
     Progress progress(stderr, false);
     Tool tool{link, session, progress, run};
     double charged = 0;
-    board.SetReportTime(kReportMs, [&charged](double ms) { charged += ms; });
+    if (pace == Pace::Charged) {
+        board.SetReportTime(kReportMs, [&charged](double ms) { charged += ms; });
+    }
     const Clock::time_point started = Clock::now();
     const Outcome outcome = body(tool);
     run.hostMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-    board.SetReportTime(0, nullptr);
+    if (pace == Pace::Charged) board.SetReportTime(0, nullptr);
     run.linkMs = charged;
     run.whole = link.traffic();
     run.done = outcome.ok();
@@ -126,24 +129,27 @@ ToolRun ToolInfo(sim::Board& board) {
     });
 }
 
-ToolRun ToolWrite(sim::Board& board, const std::string& path) {
-    return Measured(board, [&path](Tool& tool) {
-        ImageFile image;
-        KELM_TRY(OpenImage(path, std::nullopt, image));
-        if (image.slots > kSlotCount) return Refused(path + " needs more than 32 slots");
-        BoardCatalogue catalogue;
-        KELM_TRY(ReadCatalogue(tool.session, catalogue));
-        const int start = FirstPlaceOn(catalogue.map, image.slots, image.alignMask);
-        if (start < 0) return Refused("no room for " + path);
-        tool.run.start = start;
-        const ByteSource source = [&image](uint64_t offset, uint8_t* out, uint32_t count) {
-            return ReadImage(image, offset, out, count);
-        };
-        KELM_TRY(tool.session.TakeBus());
-        KELM_TRY(WriteTracked(tool, static_cast<uint32_t>(start) * kSlotSize, image.imageLength,
-                              source));
-        return tool.session.ReleaseBus();
-    });
+ToolRun ToolWrite(sim::Board& board, const std::string& path, Pace pace) {
+    return Measured(
+        board,
+        [&path](Tool& tool) {
+            ImageFile image;
+            KELM_TRY(OpenImage(path, std::nullopt, image));
+            if (image.slots > kSlotCount) return Refused(path + " needs more than 32 slots");
+            BoardCatalogue catalogue;
+            KELM_TRY(ReadCatalogue(tool.session, catalogue));
+            const int start = FirstPlaceOn(catalogue.map, image.slots, image.alignMask);
+            if (start < 0) return Refused("no room for " + path);
+            tool.run.start = start;
+            const ByteSource source = [&image](uint64_t offset, uint8_t* out, uint32_t count) {
+                return ReadImage(image, offset, out, count);
+            };
+            KELM_TRY(tool.session.TakeBus());
+            KELM_TRY(WriteTracked(tool, static_cast<uint32_t>(start) * kSlotSize, image.imageLength,
+                                  source));
+            return tool.session.ReleaseBus();
+        },
+        pace);
 }
 
 ToolRun ToolVerify(sim::Board& board, const std::string& path, int start) {

@@ -22,10 +22,14 @@ struct ToolRun {
     double ModelMs() const { return hostMs + linkMs; }
 };
 
+// How a run meets the link model: the board charges 1 ms a report without waiting (linkMs adds
+// them up), or it is left paced as the caller set it (linkMs stays 0).
+enum class Pace { Charged, AsSet };
+
 // info: the catalogue under one bus request.
 ToolRun ToolInfo(sim::Board& board);
 // write FILE: the kind from the extension, at the first feasible start.
-ToolRun ToolWrite(sim::Board& board, const std::string& image);
+ToolRun ToolWrite(sim::Board& board, const std::string& image, Pace pace = Pace::Charged);
 // The read-back of write --verify: what the write's chunks covered, from slot start.
 ToolRun ToolVerify(sim::Board& board, const std::string& image, int start);
 // backup SLOT -o FILE and dump -o FILE.
