@@ -1,3 +1,5 @@
+// The link kelmtool's benchmark runs use: the simulated board behind kelmtool's BoardLink, the
+// traffic sorted as it passes.
 #include "tool_link.h"
 
 #include <algorithm>
