@@ -125,9 +125,79 @@ def image_write_seeds():
           payload=b"VGC")
 
 
+# ---------------------------------------------------------------- kelmtool_write_fuzz
+IMAGE_MODE, DUMP_MODE = 0, 1
+KIND_GCB, KIND_DOL, KIND_ELF, KIND_VGC = 0, 1, 2, 3
+SLOT_GIVEN, KIND_GIVEN, VERIFY, CAPITALS = 1, 2, 4, 8
+DUMP_VERIFY, WRONG_SIZE = 1, 2
+
+
+def tool_image(name, kind, pick=0, taken=0, flags=0, length=0, name_length=8, options=0,
+               leftover=0, payload=b""):
+    data = (bytes([IMAGE_MODE, kind, pick]) + struct.pack("<I", taken) + bytes([flags]) +
+            struct.pack("<I", length)[:3] + bytes([name_length - 1, options, leftover]) + payload)
+    put("kelmtool_write_fuzz", name, data)
+
+
+def tool_dump(name, data_slots, run_length=0, distance=64, flags=0, difference=0, payload=b""):
+    data = (bytes([DUMP_MODE, flags]) + struct.pack("<I", data_slots) +
+            bytes([run_length, distance // 64 - 1]) + struct.pack("<h", difference) + payload)
+    put("kelmtool_write_fuzz", name, data)
+
+
+def kelmtool_write_seeds():
+    tool_image("dol_100_bytes", KIND_DOL, payload=bytes(range(100)))
+    tool_image("dol_fills_one_slot", KIND_DOL, flags=LONG, length=65280, payload=b"DOLDATA")
+    tool_image("dol_one_byte_more_at_slot_3", KIND_DOL, pick=3, flags=LONG | LEFTOVERS,
+               length=65281, options=SLOT_GIVEN, leftover=0x5C, payload=b"\x01\x02\x03")
+    tool_image("dol_1_2_mb_runs_of_ff", KIND_DOL, flags=LONG, length=1200000,
+               payload=b"code" + b"\xff" * 200)
+    tool_image("dol_ff_run_125_kept", KIND_DOL, flags=LONG, length=40000,
+               payload=b"\x01" + b"\xff" * 125)
+    tool_image("dol_ff_run_126_skipped", KIND_DOL, flags=LONG, length=40000,
+               payload=b"\x01" + b"\xff" * 126)
+    tool_image("dol_only_ff_on_leftovers", KIND_DOL, flags=LONG | LEFTOVERS, length=70000,
+               leftover=0x0F, payload=b"\xff")
+    tool_image("dol_whole_flash", KIND_DOL, flags=LONG, length=2096896, payload=b"\x55\xaa")
+    tool_image("dol_one_byte_too_many", KIND_DOL, flags=LONG, length=2096897,
+               payload=b"\x55\xaa")
+    tool_image("dol_between_used", KIND_DOL, taken=0xFFFFFF3F, flags=LONG, length=100000,
+               payload=b"x")
+    tool_image("dol_slot_taken", KIND_DOL, pick=4, taken=0xFFFFFFFF, options=SLOT_GIVEN,
+               payload=b"x")
+    tool_image("dol_verify_capital_extension", KIND_DOL, flags=LONG, length=99999,
+               options=VERIFY | CAPITALS, payload=b"verify")
+    tool_image("dol_verify_finds_leftovers", KIND_DOL, flags=LEFTOVERS, options=VERIFY,
+               leftover=0x00, payload=b"x")
+    tool_image("elf_empty", KIND_ELF, pick=31, options=SLOT_GIVEN)
+    tool_image("elf_kind_given", KIND_ELF, options=KIND_GIVEN, payload=b"\x7fELF")
+    tool_image("elf_long_path", KIND_ELF, name_length=230, payload=b"elf")
+    tool_image("elf_path_fills_name", KIND_ELF, name_length=220, payload=b"elf")
+    tool_image("vgc_one_chunk", KIND_VGC, flags=LONG, length=30720, payload=b"VGC\0\0\0")
+    tool_image("vgc_encrypted", KIND_VGC, payload=b"VGC\0\x02" + bytes(27))
+    tool_image("vgc_odd_slot_free", KIND_VGC, taken=0x0000000F, flags=LONG, length=100000,
+               options=VERIFY, payload=b"\0")
+    tool_image("gcb_backup_two_slots", KIND_GCB, pick=1, flags=LONG, length=131072,
+               options=SLOT_GIVEN | KIND_GIVEN, payload=b"ELF\0backup")
+    tool_image("gcb_header_only", KIND_GCB, flags=LONG, length=256, payload=b"(C) bios")
+    tool_image("gcb_one_byte_past_header", KIND_GCB, flags=LONG, length=257,
+               payload=b"(C) bios")
+    tool_image("gcb_too_small", KIND_GCB, payload=b"(C) short")
+    tool_dump("dump_sample_like", 0b100111, payload=bytes(range(1, 251)))
+    tool_dump("dump_erased", 0)
+    tool_dump("dump_full_verified", 0xFFFFFFFF, flags=DUMP_VERIFY, payload=b"\x12\x34\x56")
+    tool_dump("dump_ff_runs_125", 0x0000FF00, run_length=125, distance=192, payload=b"\xa5")
+    tool_dump("dump_ff_runs_126", 0x00FF0000, run_length=126, distance=192, payload=b"\xa5")
+    tool_dump("dump_one_byte_short", 0xFFFFFFFF, flags=WRONG_SIZE, difference=-1,
+              payload=b"short")
+    tool_dump("dump_one_byte_long", 0x1, flags=WRONG_SIZE, difference=1, payload=b"long")
+
+
 if __name__ == "__main__":
-    for target in ("catalogue_scan_fuzz", "input_reports_fuzz", "image_write_fuzz"):
+    for target in ("catalogue_scan_fuzz", "input_reports_fuzz", "image_write_fuzz",
+                   "kelmtool_write_fuzz"):
         shutil.rmtree(os.path.join(CORPUS, target), ignore_errors=True)
     catalogue_seeds()
     input_report_seeds()
     image_write_seeds()
+    kelmtool_write_seeds()

@@ -14,7 +14,7 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
-    targets=(catalogue_scan_fuzz input_reports_fuzz image_write_fuzz)
+    targets=(catalogue_scan_fuzz input_reports_fuzz image_write_fuzz kelmtool_write_fuzz)
 fi
 if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [[ "$seconds" -eq 0 ]]; then
     echo "usage: bash scripts/fuzz.sh [SECONDS] [TARGET...]" >&2

@@ -99,6 +99,14 @@ Outcome OpenImage(const std::string& path, std::optional<ImageKind> kind, ImageF
             return Refuse(path + " is too small for a .gcb image (" +
                           std::to_string(image.fileLength) + " bytes, at least 256 needed)");
         }
+        // The window sends no chunk for a .gcb of its header alone and leaves the slot free:
+        // writing the header would make a board the window never makes, and saying "wrote" for
+        // nothing would be no better.
+        if (image.fileLength == kHeaderSize) {
+            return Refuse(path +
+                          " is a .gcb header alone (256 bytes) with no image behind it: "
+                          "nothing to write");
+        }
         if (!ReadAt(image.file.get(), 0, gcbHead, kHeaderSize))
             return Refuse("cannot read " + path);
     }

@@ -34,7 +34,7 @@ std::optional<ImageKind> KindFromName(const std::string& name);
 const char* KindName(ImageKind kind);
 
 // Opens and checks an image file: readable, a known kind (from --kind or the extension), a VGC
-// not marked encrypted, a .gcb of at least its header. Every refusal is BadInput.
+// not marked encrypted, a .gcb longer than its header. Every refusal is BadInput.
 Outcome OpenImage(const std::string& path, std::optional<ImageKind> kind, ImageFile& image);
 
 // Image bytes [offset, offset + count) into out; bytes past the image's end are 0xFF, as the
