@@ -2,6 +2,7 @@
 # Builds the fuzz targets (preset "fuzz": clang, libFuzzer, ASan and UBSan) and runs each for N
 # seconds (default 60), one after the other, starting from the seeds in fuzz/corpus/<target>/.
 #   bash scripts/fuzz.sh [SECONDS] [TARGET...]
+#   bash scripts/fuzz.sh --list        the targets: one per fuzz/*_fuzz.cpp, the only list of them
 # New inputs go to build/fuzz/corpus/<target>/ (the seeds in the repository stay as they are),
 # crashes to build/fuzz/artifacts/<target>/. One line per target:
 #   "fuzz: <target>: N executions in S s, no crash" or "... CRASHED (see <file>)".
@@ -10,11 +11,20 @@ set -uo pipefail
 
 cd "$(dirname "$0")/.." || exit 1
 
+all_targets=()
+for source in fuzz/*_fuzz.cpp; do
+    all_targets+=("$(basename "$source" .cpp)")
+done
+if [[ "${1:-}" == "--list" ]]; then
+    printf '%s\n' "${all_targets[@]}"
+    exit 0
+fi
+
 seconds=${1:-60}
 shift || true
 targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
-    targets=(catalogue_scan_fuzz input_reports_fuzz image_write_fuzz kelmtool_write_fuzz)
+    targets=("${all_targets[@]}")
 fi
 if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [[ "$seconds" -eq 0 ]]; then
     echo "usage: bash scripts/fuzz.sh [SECONDS] [TARGET...]" >&2

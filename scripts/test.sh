@@ -225,7 +225,7 @@ echo "time: coverage $((SECONDS - started)) s"
 
 # 6. Fuzzing: each target 60 s from its seeds in fuzz/corpus/ (scripts/fuzz.sh); a crash fails.
 started=$SECONDS
-fuzz_targets=(catalogue_scan_fuzz input_reports_fuzz image_write_fuzz kelmtool_write_fuzz)
+mapfile -t fuzz_targets < <(bash scripts/fuzz.sh --list)
 fuzz_log=$(mktemp)
 bash scripts/fuzz.sh 60 "${fuzz_targets[@]}" 2>&1 | tee "$fuzz_log"
 for target in "${fuzz_targets[@]}"; do
