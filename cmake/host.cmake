@@ -22,24 +22,32 @@ add_library(kelm_core STATIC ${KELM_WINDOW_SOURCES})
 target_include_directories(kelm_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(kelm_core PUBLIC kelm_portable win32_standin)
 
-# The dialog template and the other resources, compiled by the same resource compiler that
-# kelm.exe uses, and carried by the test programs as the bytes of the .res file.
+# kelm_embed_res(RC NAME SYMBOL DEPENDS...): compiles the resource script RC with the resource
+# compiler that kelm.exe uses (its folder the working and include folder, with src/) into
+# NAME.res, and generates generated/NAME_res.cpp, which defines SYMBOL as the .res file's bytes.
+function(kelm_embed_res rc name symbol)
+    find_program(KELM_WINDRES NAMES x86_64-w64-mingw32-windres windres REQUIRED)
+    get_filename_component(folder ${rc} DIRECTORY)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${name}.res
+        COMMAND ${KELM_WINDRES} -I ${folder} -I ${CMAKE_SOURCE_DIR}/src
+                -O res -i ${rc} -o ${CMAKE_BINARY_DIR}/${name}.res
+        DEPENDS ${rc} ${ARGN}
+        WORKING_DIRECTORY ${folder})
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/${name}_res.cpp
+        COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_BINARY_DIR}/${name}.res
+                -DOUTPUT=${CMAKE_BINARY_DIR}/generated/${name}_res.cpp -DSYMBOL=${symbol}
+                -P ${CMAKE_SOURCE_DIR}/cmake/embed_run.cmake
+        DEPENDS ${CMAKE_BINARY_DIR}/${name}.res ${CMAKE_SOURCE_DIR}/cmake/embed.cmake)
+endfunction()
+
+# The dialog template and the other resources, carried by the test programs as the bytes of the
+# .res file.
 set(KELM_RC ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc)
 if(EXISTS ${KELM_RC})
-    find_program(KELM_WINDRES NAMES x86_64-w64-mingw32-windres windres REQUIRED)
     file(GLOB KELM_RC_INPUTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/*.rc
         ${CMAKE_SOURCE_DIR}/src/ui/*.h ${CMAKE_SOURCE_DIR}/src/ui/*.bmp
         ${CMAKE_SOURCE_DIR}/src/ui/*.ico ${CMAKE_SOURCE_DIR}/src/ui/*.manifest)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/kelm.res
-        COMMAND ${KELM_WINDRES} -I ${CMAKE_SOURCE_DIR}/src/ui -I ${CMAKE_SOURCE_DIR}/src
-                -O res -i ${KELM_RC} -o ${CMAKE_BINARY_DIR}/kelm.res
-        DEPENDS ${KELM_RC_INPUTS}
-        WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/src/ui)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/kelm_res.cpp
-        COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_BINARY_DIR}/kelm.res
-                -DOUTPUT=${CMAKE_BINARY_DIR}/generated/kelm_res.cpp -DSYMBOL=kKelmRes
-                -P ${CMAKE_SOURCE_DIR}/cmake/embed_run.cmake
-        DEPENDS ${CMAKE_BINARY_DIR}/kelm.res ${CMAKE_SOURCE_DIR}/cmake/embed.cmake)
+    kelm_embed_res(${KELM_RC} kelm kKelmRes ${KELM_RC_INPUTS})
     add_library(kelm_resources STATIC ${CMAKE_BINARY_DIR}/generated/kelm_res.cpp)
 else()
     file(WRITE ${CMAKE_BINARY_DIR}/generated/kelm_res_empty.cpp
@@ -82,17 +90,8 @@ endforeach()
 # win32_tests as kTestDialogRes.
 set(KELM_TEST_RC ${CMAKE_SOURCE_DIR}/tests/win32/test_dialog.rc)
 if(TARGET win32_tests AND EXISTS ${KELM_TEST_RC})
-    find_program(KELM_WINDRES NAMES x86_64-w64-mingw32-windres windres REQUIRED)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/test_dialog.res
-        COMMAND ${KELM_WINDRES} -I ${CMAKE_SOURCE_DIR}/tests/win32
-                -O res -i ${KELM_TEST_RC} -o ${CMAKE_BINARY_DIR}/test_dialog.res
-        DEPENDS ${KELM_TEST_RC} ${CMAKE_SOURCE_DIR}/tests/win32/test_dialog.h
-        WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/win32)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/test_dialog_res.cpp
-        COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_BINARY_DIR}/test_dialog.res
-                -DOUTPUT=${CMAKE_BINARY_DIR}/generated/test_dialog_res.cpp -DSYMBOL=kTestDialogRes
-                -P ${CMAKE_SOURCE_DIR}/cmake/embed_run.cmake
-        DEPENDS ${CMAKE_BINARY_DIR}/test_dialog.res ${CMAKE_SOURCE_DIR}/cmake/embed.cmake)
+    kelm_embed_res(${KELM_TEST_RC} test_dialog kTestDialogRes
+        ${CMAKE_SOURCE_DIR}/tests/win32/test_dialog.h)
     target_sources(win32_tests PRIVATE ${CMAKE_BINARY_DIR}/generated/test_dialog_res.cpp)
 endif()
 
