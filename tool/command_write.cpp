@@ -46,30 +46,39 @@ Outcome RunWrite(ToolContext& context, const WriteArguments& arguments) {
     }
 
     const uint32_t address = static_cast<uint32_t>(start) * kSlotSize;
+    // A .gcb of only its header is a header with nothing behind it: the window sends no chunk
+    // for it and the slot stays free, so the flash must stay as it is here too.
+    const bool headerOnly = image.kind == ImageKind::Bios && image.fileLength == kHeaderSize;
+    const uint64_t length = headerOnly ? 0 : image.imageLength;
     const ByteSource source = [&image](uint64_t offset, uint8_t* out, uint32_t count) {
         return ReadImage(image, offset, out, count);
     };
     KELM_TRY(session.TakeBus());
-    context.progress.Start("writing", image.imageLength);
-    KELM_TRY(WriteBytes(session, address, image.imageLength, source, context.progress));
+    context.progress.Start("writing", length);
+    KELM_TRY(WriteBytes(session, address, length, source, context.progress));
     context.progress.Finish();
     if (arguments.verify) {
         // Everything the window's chunks would have covered: the image and the 0xFF after it up
         // to the end of its last chunk.
-        const uint64_t covered = (image.imageLength + kChunkSize - 1) / kChunkSize * kChunkSize;
+        const uint64_t covered = (length + kChunkSize - 1) / kChunkSize * kChunkSize;
         context.progress.Start("verifying", covered);
         KELM_TRY(VerifyBytes(session, address, covered, source, context.progress));
         context.progress.Finish();
     }
     KELM_TRY(session.ReleaseBus());
 
-    context.reply.Line("wrote " + arguments.file + " (" + KindName(image.kind) + ", " +
-                       std::to_string(image.imageLength) + " bytes) to " +
-                       SlotRange(start, image.slots) + (arguments.verify ? ", verified" : ""));
+    if (headerOnly) {
+        context.reply.Line("nothing written: " + arguments.file + " holds only a header, so " +
+                           SlotRange(start, image.slots) + " stays free");
+    } else {
+        context.reply.Line("wrote " + arguments.file + " (" + KindName(image.kind) + ", " +
+                           std::to_string(image.imageLength) + " bytes) to " +
+                           SlotRange(start, image.slots) + (arguments.verify ? ", verified" : ""));
+    }
     context.reply.data["slot"] = start;
     context.reply.data["slots"] = image.slots;
     context.reply.data["kind"] = KindName(image.kind);
-    context.reply.data["bytes"] = image.imageLength;
+    context.reply.data["bytes"] = length;
     context.reply.data["verified"] = arguments.verify;
     return {};
 }
