@@ -48,8 +48,8 @@ uint64_t EnvNumber(const char* name, uint64_t fallback) {
 std::vector<size_t> Sampled(const std::vector<size_t>& indices, size_t samples) {
     std::set<size_t> chosen;
     const size_t n = indices.size();
-    for (size_t i = 0; i < std::min<size_t>(n, 6); ++i) chosen.insert(indices[i]);
-    for (size_t i = n > 3 ? n - 3 : 0; i < n; ++i) chosen.insert(indices[i]);
+    for (size_t i = 0; i < std::min<size_t>(n, 4); ++i) chosen.insert(indices[i]);
+    for (size_t i = n > 2 ? n - 2 : 0; i < n; ++i) chosen.insert(indices[i]);
     for (size_t k = 1; k <= samples && n > 0; ++k)
         chosen.insert(indices[k * (n - 1) / (samples + 1)]);
     return std::vector<size_t>(chosen.begin(), chosen.end());
@@ -108,6 +108,7 @@ class FaultTest : public ToolTest {
                 ++runs;
             }
         }
+        std::printf("%s: %d faulted runs over %zu exchanges\n", command.name, runs, exchange);
         return runs;
     }
 
@@ -149,18 +150,16 @@ class FaultTest : public ToolTest {
     std::vector<uint8_t> base;
 };
 
-TEST_F(FaultTest, Info) { Matrix({"info", {"info"}, 0, 0, "", 12}); }
-TEST_F(FaultTest, Write) { Matrix({"write", {"write", "app.dol"}, 5, 2, "", 12}); }
-TEST_F(FaultTest, WriteVerify) {
-    Matrix({"write", {"write", "app.dol", "--verify"}, 5, 2, "", 12});
-}
-TEST_F(FaultTest, Erase) { Matrix({"erase", {"erase", "4", "--yes"}, 2, 3, "", 12}); }
+TEST_F(FaultTest, Info) { Matrix({"info", {"info"}, 0, 0, "", 8}); }
+TEST_F(FaultTest, Write) { Matrix({"write", {"write", "app.dol"}, 5, 2, "", 8}); }
+TEST_F(FaultTest, WriteVerify) { Matrix({"write", {"write", "app.dol", "--verify"}, 5, 2, "", 8}); }
+TEST_F(FaultTest, Erase) { Matrix({"erase", {"erase", "4", "--yes"}, 2, 3, "", 8}); }
 TEST_F(FaultTest, Dump) { Matrix({"dump", {"dump", "-o", "d.bin"}, 0, 0, "d.bin", 6}); }
 TEST_F(FaultTest, Restore) { Matrix({"restore", {"restore", "r.bin", "--yes"}, 0, 32, "", 6}); }
 
 // A backup that fails over an existing file (--force) leaves that file as it was.
 TEST_F(FaultTest, Backup) {
-    Matrix({"backup", {"backup", "3", "-o", "b.gcb"}, 0, 0, "b.gcb", 12});
+    Matrix({"backup", {"backup", "3", "-o", "b.gcb"}, 0, 0, "b.gcb", 8});
     WriteBytes(Path("old.gcb"), {1, 2, 3});
     const std::vector<std::string> files = FolderNames(folder);
     const ToolRun run =
