@@ -152,4 +152,28 @@ TEST_F(InfoTest, TraceShowsEveryReportAndFewOfThemForASmallWrite) {
     EXPECT_EQ(info.out.rfind("slot  label  state      owner\n", 0), 0u);
 }
 
+// list shows the simulated board, openable or, for a flash file of the wrong size, why not;
+// monitor on it ends after --seconds with the texts it saw (none: the board sends none).
+class SimListTest : public tooltest::ToolTest {};
+
+TEST_F(SimListTest, ListAndMonitorTheSimulatedBoard) {
+    const tooltest::ToolRun list = Sim({"--json", "list"});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    const nlohmann::json boards = nlohmann::json::parse(list.out)["boards"];
+    ASSERT_EQ(boards.size(), 1u);
+    EXPECT_EQ(boards[0]["path"], "sim:" + flashPath);
+    EXPECT_EQ(boards[0]["openable"], true);
+
+    const tooltest::ToolRun monitor = Sim({"--json", "monitor", "--seconds", "0.2"});
+    EXPECT_EQ(monitor.exitCode, 0) << monitor.err;
+    EXPECT_EQ(nlohmann::json::parse(monitor.out),
+              nlohmann::json({{"texts", nlohmann::json::array()}}));
+
+    SetFlash(std::vector<uint8_t>(100, 0));
+    const tooltest::ToolRun wrong = Sim({"--json", "list"});
+    EXPECT_EQ(wrong.exitCode, 0);
+    EXPECT_EQ(nlohmann::json::parse(wrong.out)["boards"][0]["openable"], false);
+    EXPECT_EQ(Flash().size(), 100u);
+}
+
 }  // namespace
