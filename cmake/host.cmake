@@ -101,6 +101,10 @@ if(TARGET tool_tests)
     target_link_libraries(tool_tests PRIVATE kelmtool_core)
     target_compile_definitions(tool_tests PRIVATE KELMTOOL_PATH="$<TARGET_FILE:kelmtool>")
     add_dependencies(tool_tests kelmtool)
+    # The tests' own runner of kelmtool as a process, beside them.
+    file(GLOB TOOL_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tool/*.cpp)
+    list(FILTER TOOL_TEST_SUPPORT EXCLUDE REGEX "_test\\.cpp$")
+    target_sources(tool_tests PRIVATE ${TOOL_TEST_SUPPORT})
 endif()
 
 # The parts of kelm-demo.exe that need no Win32 (its sample flash, flash file and link pace),

@@ -18,6 +18,15 @@ Outcome RunVerify(ToolContext& context, const VerifyArguments& arguments) {
     BoardSession& session = board.session();
     const int first = board.first();
     const int count = board.count();
+    // An image that runs past the flash's end was never written there, however well its first
+    // slots compare.
+    if (first + image.slots > kSlotCount) {
+        return Outcome::Fail(ExitCode::Mismatch,
+                             "verify failed: " + arguments.file + " needs " +
+                                 std::to_string(image.slots) + " slots, but from slot " +
+                                 std::to_string(first) + " the flash has only " +
+                                 std::to_string(kSlotCount - first));
+    }
 
     const uint32_t address = static_cast<uint32_t>(first) * kSlotSize;
     KELM_TRY(session.TakeBus());

@@ -41,6 +41,14 @@ std::string Dump(const nlohmann::json& document) {
     return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// --json anywhere on a command line that could not be parsed.
+bool JsonAsked(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--json") return true;
+    }
+    return false;
+}
+
 int Finish(const ToolOptions& options, const std::string& command, const Outcome& outcome,
            const Reply& reply) {
     if (outcome.ok()) {
@@ -145,8 +153,12 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         const int code = app.exit(error);
+        if (code == 0) return 0;
+        // A script that asked for JSON reads standard output, where CLI11 says nothing.
+        if (JsonAsked(argc, argv))
+            std::cout << Dump(nlohmann::json{{"error", error.what()}}) << "\n";
         // CLI11's own codes for a bad command line become the documented one.
-        return code == 0 ? 0 : static_cast<int>(ExitCode::BadInput);
+        return static_cast<int>(ExitCode::BadInput);
     }
     if (wait->count() > 0) {
         if (wait->results().empty() || wait->results().front().empty()) {
