@@ -71,6 +71,8 @@ void BoardTest::TearDown() {
         window = nullptr;
     }
     EXPECT_EQ(standin::OpenHandleCount(), 0) << "handles left open";
+    EXPECT_EQ(standin::ReadsOutlivingTheirThread(), 0)
+        << "a thread ended while its read was still owed a completion";
     EXPECT_EQ(standin::OpenDeviceInfoSets(), 0) << "device information lists left open";
     EXPECT_EQ(standin::HidLibraryLoadCount(), 0) << "HID.DLL left loaded";
     if (!allowViolations) {

@@ -13,8 +13,8 @@
 // SetUp: the stand-in reset (virtual clock), the board plugged in as the only HID interface,
 // HID.DLL bound, the board opened (CommandChannel valid), and a window with the status line
 // (1005) and the 32 slot buttons as MainWindow. The board's log starts empty.
-// TearDown: channel closed, library released; fails the test when handles were left open or
-// the board saw a protocol breach.
+// TearDown: channel closed, library released; fails the test when handles were left open, a
+// thread ended with a read still owed a completion, or the board saw a protocol breach.
 class BoardTest : public ::testing::Test {
   protected:
     void SetUp() override;
