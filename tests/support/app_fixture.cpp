@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "catalogue/catalogue_scan.h"
+#include "support/protocol_check.h"
 #include "ui/resource.h"
 
 namespace {
@@ -55,11 +56,7 @@ void AppTest::TearDown() {
            "the record the thread had left behind";
     EXPECT_EQ(standin::OpenDeviceInfoSets(), 0) << "device information lists left open";
     EXPECT_EQ(standin::HidLibraryLoadCount(), 0) << "HID.DLL left loaded";
-    if (!allowViolations) {
-        for (const std::string& violation : board.Violations()) {
-            ADD_FAILURE() << "protocol breach: " << violation;
-        }
-    }
+    CheckProtocol(board, {allowViolations, allowFlashWithoutBus, allowReadsAfterRefusedBus});
     if (!tempDir.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(tempDir, ignored);
