@@ -5,7 +5,9 @@
 // Handles to the board are real event handles, so that they never clash with the handles that
 // Windows gives out; closing one closes its event. Input reads complete as the HID class driver
 // completes them: at once when the board has a report queued, otherwise when the board's input
-// listener says one came (or that the board went away), by setting the caller's event.
+// listener says one came (or that the board went away), by setting the caller's event. A read
+// that is cancelled, or whose handle is closed, completes as on Windows: shortly after, on a
+// thread of the pool, with STATUS_CANCELLED in its record and its event set.
 #include "demo/demo_link.h"
 
 #include <hidsdi.h>
@@ -38,9 +40,14 @@ constexpr ULONG_PTR kStatusDeviceNotConnected = 0xC000009D;
 // all of it, so it is emptied now and then. Nothing in the demo reads it.
 constexpr uint64_t kLogLimit = 50000;
 
+// How long a cancelled read waits for its completion: the I/O manager completes it a little
+// after the cancel, not within it.
+constexpr DWORD kCancelDelayMs = 2;
+
 struct PendingRead {
     OVERLAPPED* overlapped;
     uint8_t* buffer;
+    DWORD issuer;  // the thread that started it: CancelIo ends only the caller's own reads
 };
 
 struct DeviceFile {
@@ -65,6 +72,16 @@ SRWLOCK LinkLock = SRWLOCK_INIT;
 int HidModuleUses = 0;
 std::vector<std::shared_ptr<DeviceFile>> DeviceFiles;
 std::vector<std::unique_ptr<DeviceSet>> DeviceSets;
+
+// A read that was cancelled and still has to be completed. The event to set is a duplicate:
+// the caller may close its own handle to it before the completion comes, as the I/O manager's
+// reference to the event outlives the caller's.
+struct CancelledRead {
+    PendingRead read;
+    std::shared_ptr<DeviceFile> device;  // which handle it was started on, for CancelIoEx
+    HANDLE signal;
+};
+std::vector<CancelledRead> CancelledReads;
 
 class LinkGuard {
   public:
@@ -125,6 +142,68 @@ void Complete(const DeviceFile& device, const PendingRead& read, ULONG_PTR statu
     HANDLE event = read.overlapped->hEvent != nullptr ? read.overlapped->hEvent : device.handle;
     // An event the caller has closed already wants no signal any more.
     static_cast<void>(SetEvent(event));
+}
+
+// LinkLock held.
+void CompleteCancelled(const CancelledRead& cancelled) {
+    cancelled.read.overlapped->Internal = kStatusCancelled;
+    cancelled.read.overlapped->InternalHigh = 0;
+    // A failure leaves nothing to undo: the duplicate is the link's own.
+    static_cast<void>(SetEvent(cancelled.signal));
+    static_cast<void>(CloseHandle(cancelled.signal));
+}
+
+// A thread of the pool: completes every read cancelled by then.
+VOID CALLBACK CompleteCancelledReads(PTP_CALLBACK_INSTANCE, PVOID) {
+    Sleep(kCancelDelayMs);
+    LinkGuard guard;
+    for (const CancelledRead& cancelled : CancelledReads) {
+        CompleteCancelled(cancelled);
+    }
+    CancelledReads.clear();
+}
+
+// LinkLock held. Hands a read to a thread of the pool, which completes it as cancelled.
+void CancelRead(const std::shared_ptr<DeviceFile>& device, const PendingRead& read) {
+    const HANDLE event =
+        read.overlapped->hEvent != nullptr ? read.overlapped->hEvent : device->handle;
+    HANDLE signal = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &signal, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        // No reference of our own to the event: it is set now, while the caller's is still
+        // open.
+        Complete(*device, read, kStatusCancelled, 0);
+        return;
+    }
+    const CancelledRead cancelled{read, device, signal};
+    if (!TrySubmitThreadpoolCallback(CompleteCancelledReads, nullptr, nullptr)) {
+        // No thread to complete it later: it completes now, which the caller cannot tell from
+        // a completion that came quickly.
+        CompleteCancelled(cancelled);
+        return;
+    }
+    CancelledReads.push_back(cancelled);
+}
+
+// LinkLock held. Cancels the device's pending reads that `picked` chooses; returns whether any
+// read of the device that it chooses had not completed yet, including reads cancelled before.
+template <class Pick>
+bool CancelReads(const std::shared_ptr<DeviceFile>& device, Pick picked) {
+    bool found = false;
+    std::deque<PendingRead> kept;
+    for (const PendingRead& read : device->reads) {
+        if (picked(read)) {
+            CancelRead(device, read);
+            found = true;
+        } else {
+            kept.push_back(read);
+        }
+    }
+    device->reads.swap(kept);
+    for (const CancelledRead& cancelled : CancelledReads) {
+        found = found || (cancelled.device == device && picked(cancelled.read));
+    }
+    return found;
 }
 
 // LinkLock held. Hands queued reports to the device's waiting reads, oldest first, or fails
@@ -406,7 +485,8 @@ BOOL WINAPI DemoWriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD writ
     }
     if (device->overlapped) {
         LinkGuard guard;
-        Complete(*device, PendingRead{overlapped, nullptr}, kStatusSuccess, bytes);
+        Complete(*device, PendingRead{overlapped, nullptr, GetCurrentThreadId()}, kStatusSuccess,
+                 bytes);
     }
     return TRUE;
 }
@@ -438,7 +518,8 @@ BOOL WINAPI DemoReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read,
     LinkGuard guard;
     overlapped->Internal = kStatusPending;
     overlapped->InternalHigh = 0;
-    device->reads.push_back(PendingRead{overlapped, static_cast<uint8_t*>(buffer)});
+    device->reads.push_back(
+        PendingRead{overlapped, static_cast<uint8_t*>(buffer), GetCurrentThreadId()});
     ServeReads(*device);
     if (overlapped->Internal == kStatusPending) {
         return Fail(ERROR_IO_PENDING);
@@ -490,12 +571,23 @@ BOOL WINAPI DemoCancelIo(HANDLE file) {
     if (!device) {
         return CancelIo(file);
     }
+    const DWORD self = GetCurrentThreadId();
     LinkGuard guard;
-    for (const PendingRead& read : device->reads) {
-        Complete(*device, read, kStatusCancelled, 0);
-    }
-    device->reads.clear();
+    CancelReads(device, [self](const PendingRead& read) { return read.issuer == self; });
     return TRUE;
+}
+
+BOOL WINAPI DemoCancelIoEx(HANDLE file, LPOVERLAPPED overlapped) {
+    const std::shared_ptr<DeviceFile> device = FindDevice(file);
+    if (!device) {
+        return CancelIoEx(file, overlapped);
+    }
+    LinkGuard guard;
+    // No record: every read of the handle, whichever thread started it.
+    const bool found = CancelReads(device, [overlapped](const PendingRead& read) {
+        return overlapped == nullptr || read.overlapped == overlapped;
+    });
+    return found ? TRUE : Fail(ERROR_NOT_FOUND);
 }
 
 BOOL WINAPI DemoCloseHandle(HANDLE handle) {
@@ -510,9 +602,9 @@ BOOL WINAPI DemoCloseHandle(HANDLE handle) {
             }
         }
         if (device) {
-            // A read still pending ends with its handle; its buffer and record are not written
-            // again, so the caller may free them as soon as this returns.
-            device->reads.clear();
+            // The close cancels the reads still pending on the handle; they complete shortly
+            // after, writing their records.
+            CancelReads(device, [](const PendingRead&) { return true; });
         }
     }
     return CloseHandle(handle);

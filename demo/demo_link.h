@@ -39,4 +39,5 @@ BOOL WINAPI DemoReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read,
 BOOL WINAPI DemoGetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
                                     BOOL wait);
 BOOL WINAPI DemoCancelIo(HANDLE file);
+BOOL WINAPI DemoCancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
 BOOL WINAPI DemoCloseHandle(HANDLE handle);

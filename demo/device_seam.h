@@ -24,4 +24,5 @@
 #define ReadFile DemoReadFile
 #define GetOverlappedResult DemoGetOverlappedResult
 #define CancelIo DemoCancelIo
+#define CancelIoEx DemoCancelIoEx
 #define CloseHandle DemoCloseHandle

@@ -292,6 +292,16 @@ void Board::ClearViolations() {
     impl_->state.violations.clear();
 }
 
+std::vector<ProtocolEvent> Board::ProtocolEvents() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->state.protocolEvents;
+}
+
+void Board::ClearProtocolEvents() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->state.protocolEvents.clear();
+}
+
 void Board::SetHistoryKept(bool kept) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->state.historyKept = kept;

@@ -11,8 +11,9 @@
 //
 // Choices of this board where the host's side leaves it open:
 // - A feature fetch with no CMD_READ data pending is answered with the status (byte 1 = 5,
-//   byte 2 busy, byte 4 busState); CMD_GET_STATUS itself prepares nothing. Read answers carry
-//   4 in byte 1. All other bytes of an answer are 0.
+//   byte 2 busy, byte 4 busState). Read answers carry 4 in byte 1. All other bytes of an answer
+//   are 0. A status answer belongs to the fetch right after a CMD_GET_STATUS: a fetch with
+//   neither a CMD_GET_STATUS nor CMD_READ data before it is still answered, and is a violation.
 // - A new command ends a pending CMD_READ or CMD_WRITE. That is a violation unless an exchange
 //   failed since the transfer began (a host that gives up after a failure does just this).
 // - CMD_ERASE of a bank >= 32 erases nothing and is a violation. CMD_READ / CMD_WRITE stream
@@ -21,7 +22,11 @@
 // - Command reports must carry 0 in every byte their command does not name (the host builds
 //   them in cleared buffers); a stray byte is a violation. Bytes after the payload of a data
 //   report are not examined.
-// - Flash commands are served whether or not the host holds the bus.
+// - Flash commands (CMD_ERASE, CMD_WRITE, CMD_READ) are served whether or not the host holds
+//   the bus. The host holds it from the status answer that shows it granted after its request
+//   (as the answer reached it, seeded faults included) until its release; a flash command sent
+//   otherwise is a protocol event (ProtocolEvents), unless an exchange failed while the host
+//   waited for the bus: a host whose request or status poll failed goes on as if granted.
 #pragma once
 
 #include <array>
@@ -81,6 +86,22 @@ enum class Fault {
 };
 
 enum class InputResult { Report, Empty, Gone };
+
+// Why a host that sent a flash command did not hold the bus.
+enum class BusLapse {
+    NeverRequested,  // no bus request since the board started or was plugged in again
+    NotGranted,      // requested, but no status answer had shown it granted yet
+    Refused,         // requested, and a status answer showed the other side holding it
+    Released,        // given back since
+};
+
+// Something the board serves but a careful host does not do: a flash command without the bus.
+struct ProtocolEvent {
+    uint64_t exchange = 0;  // of the command report, as in Log()
+    uint8_t command = 0;    // kCmdErase, kCmdWrite or kCmdRead
+    BusLapse lapse = BusLapse::NeverRequested;
+    std::string text;  // "exchange 5: CMD_READ without the bus (never requested)"
+};
 
 // Faults drawn from a seed (sim/fault_layer.h): a flaky board whose every run can be repeated.
 // Chances are in thousandths, per answer or report; the layer keeps every status poll finite.
@@ -167,6 +188,12 @@ class Board {
     // zero-length transfer, feature fetch of the wrong size, non-zero unused bytes...).
     std::vector<std::string> Violations() const;
     void ClearViolations();
+    // What the board serves but a careful host does not do, since construction or
+    // ClearProtocolEvents(): flash commands without the bus, their texts "CMD_READ without the
+    // bus (never requested)" (or "requested, not granted yet", "refused, the other side holds
+    // it", "released"). Not in the transcript.
+    std::vector<ProtocolEvent> ProtocolEvents() const;
+    void ClearProtocolEvents();
     // The Out and Feature traffic as text, one line each, "\n"-terminated, with no times (the
     // log has them) so that golden transcripts stay exact:
     //   > GET_STATUS                               a command report as the board took it

@@ -23,6 +23,7 @@ constexpr size_t kStatusBusyByte = 2;
 constexpr size_t kStatusBusByte = 4;
 constexpr uint8_t kBusRequest = 1;
 constexpr uint8_t kBusRelease = 0;
+constexpr uint8_t kBusHeldBit = 0x02;  // in a busState: the other side holds the bus
 
 const char* TransferName(Transfer transfer) {
     return transfer == Transfer::Read ? "CMD_READ" : "CMD_WRITE";
@@ -69,6 +70,10 @@ void FailExchange(BoardState& state, LogEntry& entry, const std::string& what,
     AddEvent(state, EventKind::Failure, what + " failed (" + reason + ")");
     if (state.transfer != Transfer::None) {
         state.transferDisturbed = true;
+    }
+    // A host whose bus request or status poll failed goes on as if the bus were its own.
+    if (state.hostBus != HostBus::Held) {
+        state.busExcused = true;
     }
 }
 
@@ -143,6 +148,12 @@ void Bus(BoardState& state, const uint8_t* report) {
                                 " (1 request, 0 release); ignored");
         return;
     }
+    if (mode == kBusRequest && state.hostBus != HostBus::Held) {
+        state.hostBus = HostBus::Asked;
+    } else if (mode == kBusRelease) {
+        state.hostBus = HostBus::Released;
+    }
+    state.busExcused = false;
     state.busChanging = true;
     state.busTarget = mode == kBusRequest ? kBusGranted : kBusReleased;
     state.handoverLeft = state.busHandoverPolls + ExtraHandoverPolls(state.faultLayer);
@@ -169,6 +180,31 @@ uint8_t NextBusAnswer(BoardState& state) {
     return state.bus;
 }
 
+// What the host learns of the bus from a status answer, as the answer reached it.
+void NoteBusAnswer(BoardState& state, uint8_t busState) {
+    if (state.hostBus != HostBus::Asked && state.hostBus != HostBus::Refused) {
+        return;
+    }
+    if (busState == kBusGranted) {
+        state.hostBus = HostBus::Held;
+    } else if ((busState & kBusHeldBit) != 0) {
+        state.hostBus = HostBus::Refused;
+    }
+}
+
+// The firmware serves a flash command whoever holds the bus; one sent by a host that does not
+// hold it is noted. After a failed exchange the host cannot know better, and is excused.
+void NoteBusLapse(BoardState& state, uint8_t command) {
+    if (state.hostBus == HostBus::Held || state.busExcused) {
+        return;
+    }
+    BusLapse lapse = BusLapse::NeverRequested;
+    if (state.hostBus == HostBus::Asked) lapse = BusLapse::NotGranted;
+    if (state.hostBus == HostBus::Refused) lapse = BusLapse::Refused;
+    if (state.hostBus == HostBus::Released) lapse = BusLapse::Released;
+    AddBusLapse(state, command, lapse);
+}
+
 void RunCommand(BoardState& state, const uint8_t* report, Effects& effects) {
     const uint8_t command = report[kCommandByte];
     switch (command) {
@@ -178,19 +214,24 @@ void RunCommand(BoardState& state, const uint8_t* report, Effects& effects) {
             break;
         case kCmdErase:
             CheckCleared(state, report, kOffsetLow + 1, "CMD_ERASE");
+            NoteBusLapse(state, command);
             Erase(state, report, effects);
             break;
         case kCmdWrite:
             CheckCleared(state, report, kLengthLow + 1, "CMD_WRITE");
+            NoteBusLapse(state, command);
             StartTransfer(state, Transfer::Write, report);
             break;
         case kCmdRead:
             CheckCleared(state, report, kLengthLow + 1, "CMD_READ");
+            NoteBusLapse(state, command);
             StartTransfer(state, Transfer::Read, report);
             break;
         case kCmdGetStatus:
-            // Every fetch that is not a read answer is a status answer; nothing to prepare.
+            // Every fetch that is not a read answer is a status answer; nothing to prepare
+            // but the note that one was asked for.
             CheckCleared(state, report, kBankByte, "CMD_GET_STATUS");
+            state.statusAsked = true;
             break;
         case kCmdBus:
             CheckCleared(state, report, kBusModeByte + 1, "CMD_BUS");
@@ -224,8 +265,8 @@ void ProgramData(BoardState& state, const uint8_t* report, Effects& effects) {
     }
 }
 
-// A read answer or a status answer, into a 65-byte buffer.
-void Answer(BoardState& state, uint8_t* answer) {
+// A read answer or a status answer, into a 65-byte buffer; true for a status answer.
+bool Answer(BoardState& state, uint8_t* answer) {
     std::fill(answer, answer + kReportSize, uint8_t{0});
     if (state.transfer == Transfer::Read) {
         const size_t count = std::min(state.transferLeft, kPayloadSize);
@@ -237,11 +278,17 @@ void Answer(BoardState& state, uint8_t* answer) {
         if (state.transferLeft == 0) {
             state.transfer = Transfer::None;
         }
-        return;
+        return false;
     }
+    const size_t breaches = state.violations.size();
     AbandonTransfer(state, "a feature fetch");
-    // A fetch with no CMD_GET_STATUS before it is answered with the status too: the firmware
-    // keeps its status report ready at all times.
+    // The firmware keeps its status report ready at all times and answers any other fetch with
+    // it, but a host that fetches what it never asked for is out of step with the board. A
+    // fetch that cut a write short is a breach already.
+    if (!state.statusAsked && state.violations.size() == breaches) {
+        AddViolation(state, "feature fetch with no CMD_GET_STATUS or CMD_READ before it");
+    }
+    state.statusAsked = false;
     answer[kCommandByte] = kCmdGetStatus;
     answer[kStatusBusyByte] = state.eraseBusyLeft > 0 ? 1 : 0;
     if (state.eraseBusyLeft > 0) {
@@ -250,6 +297,7 @@ void Answer(BoardState& state, uint8_t* answer) {
     answer[kStatusBusByte] = NextBusAnswer(state);
     AddEvent(state, EventKind::Status,
              DescribeStatus(answer[kStatusBusyByte], answer[kStatusBusByte]));
+    return true;
 }
 
 }  // namespace
@@ -266,6 +314,23 @@ void AddViolationAt(BoardState& state, const std::string& where, const std::stri
     AddEvent(state, EventKind::Violation, text);
 }
 
+void AddBusLapse(BoardState& state, uint8_t command, BusLapse lapse) {
+    static const char* const kWhy[] = {"never requested", "requested, not granted yet",
+                                       "refused, the other side holds it", "released"};
+    const char* name = command == kCmdErase   ? "CMD_ERASE"
+                       : command == kCmdWrite ? "CMD_WRITE"
+                                              : "CMD_READ";
+    ProtocolEvent event;
+    event.exchange = state.exchanges > 0 ? state.exchanges - 1 : 0;
+    event.command = command;
+    event.lapse = lapse;
+    event.text = "exchange " + std::to_string(event.exchange) + ": " + name + " without the bus (" +
+                 kWhy[static_cast<int>(lapse)] + ")";
+    // Left out of the transcript: the engineering commands take no bus by design, and their
+    // golden transcripts show their traffic as it is.
+    state.protocolEvents.push_back(std::move(event));
+}
+
 void ResetFirmware(BoardState& state) {
     state.transfer = Transfer::None;
     state.transferAddress = 0;
@@ -276,6 +341,9 @@ void ResetFirmware(BoardState& state) {
     state.busChanging = false;
     state.busTarget = kBusReleased;
     state.handoverLeft = 0;
+    state.statusAsked = false;
+    state.hostBus = HostBus::NeverAsked;
+    state.busExcused = false;
 }
 
 void GoAway(BoardState& state, Effects& effects) {
@@ -341,6 +409,8 @@ bool HandleOutputReport(BoardState& state, const uint8_t* report, size_t length,
         AddEvent(state, EventKind::Command, what);
         ++state.commandCounts[command];
         AbandonTransfer(state, DescribeCommand(report));
+        // A status answer is for the fetch right after the query; a new command replaces it.
+        state.statusAsked = false;
         RunCommand(state, report, effects);
     }
     KeepEntry(state, std::move(entry));
@@ -379,10 +449,10 @@ bool HandleFeatureFetch(BoardState& state, uint8_t* report, size_t length, uint6
     }
 
     std::array<uint8_t, kReportSize> answer{};
-    Answer(state, answer.data());
-    const std::string perturbed =
-        PerturbAnswer(state.faultLayer, answer, answer[kCommandByte] == kCmdGetStatus);
+    const bool status = Answer(state, answer.data());
+    const std::string perturbed = PerturbAnswer(state.faultLayer, answer, status);
     if (!perturbed.empty()) AddEvent(state, EventKind::Marker, "seeded: " + perturbed);
+    if (status) NoteBusAnswer(state, answer[kStatusBusByte]);
     std::copy(answer.begin(), answer.end(), report);
     entry.bytes.assign(answer.begin(), answer.end());
     KeepEntry(state, std::move(entry));

@@ -35,6 +35,15 @@ struct Event {
 
 enum class Transfer { None, Read, Write };
 
+// The bus as the host has been told about it.
+enum class HostBus {
+    NeverAsked,  // no bus request since the board started or was plugged in again
+    Asked,       // requested; no status answer has shown it granted yet
+    Refused,     // requested; a status answer showed the other side holding it
+    Held,        // requested, and a status answer showed it granted
+    Released,    // given back
+};
+
 // What an exchange leaves for the board to do once its mutex is released.
 struct Effects {
     std::vector<std::pair<size_t, size_t>> flashChanges;  // address, length
@@ -55,6 +64,9 @@ struct BoardState {
     bool busChanging = false;    // a CMD_BUS is still being carried out
     uint8_t busTarget = kBusReleased;
     int handoverLeft = 0;
+    bool statusAsked = false;  // a CMD_GET_STATUS waits for its answer
+    HostBus hostBus = HostBus::NeverAsked;
+    bool busExcused = false;  // an exchange failed while the host did not hold the bus
 
     // Behaviour set by the test.
     int eraseBusyPolls = 0;
@@ -74,6 +86,8 @@ struct BoardState {
     std::array<int, 256> commandCounts{};
     // Since construction or ClearViolations().
     std::vector<std::string> violations;
+    // Since construction or ClearProtocolEvents().
+    std::vector<ProtocolEvent> protocolEvents;
 };
 
 // ---- board_protocol.cpp
@@ -90,6 +104,8 @@ uint8_t PeekBusState(const BoardState& state);
 // Records a breach of the protocol by the current Out or Feature exchange.
 void AddViolation(BoardState& state, const std::string& text);
 void AddViolationAt(BoardState& state, const std::string& where, const std::string& text);
+// Records a flash command of the current exchange that the host sent without the bus.
+void AddBusLapse(BoardState& state, uint8_t command, BusLapse lapse);
 
 // ---- board_transcript.cpp
 // "GET_STATUS", "BUS request", "WRITE bank=2 offset=0x8000 length=32768"... for a command

@@ -64,7 +64,11 @@ struct OpenRecord {
     bool succeeded = false;
 };
 std::vector<OpenRecord> DeviceOpens();  // every CreateFileA on an interface path, in order
-int OpenHandleCount();     // kernel handles of any kind still open (devices, events, threads)
+int OpenHandleCount();  // kernel handles of any kind still open (devices, events, threads)
+// Reads that a thread of CreateThread left pending, or cancelled but not yet completed, when
+// its routine returned. They complete as the thread ends, writing records that the routine no
+// longer owns when they were its locals. Reset() sets the count back to 0.
+int ReadsOutlivingTheirThread();
 int OpenDeviceInfoSets();  // SetupDi lists not destroyed
 
 // ---------------------------------------------------------------- clock
@@ -81,6 +85,9 @@ void HangNextMultipleWait();
 // Lets a wait hung by HangNextMultipleWait go on as a normal wait, without a Reset; a hang that
 // no wait has reached yet is called off.
 void ReleaseHungWaits();
+// Threads of CreateThread whose routine has not ended yet, their handles closed or not. Reset()
+// does not change it: a thread of an earlier test still counts until it ends.
+int RunningThreads();
 
 // ---------------------------------------------------------------- windows
 // A control of a window that a test builds by hand (the real dialog comes from its template).

@@ -85,6 +85,22 @@ bool StartRead(HANDLE device, HANDLE readEvent, OVERLAPPED& overlapped, uint8_t*
     return done;
 }
 
+// Ends the read that may still be pending on the device. The system writes a read's result
+// into its record when it finishes, a cancelled one too, so the record and the report buffer
+// must outlive it: this returns once the read is over.
+void EndPendingRead(HANDLE device, OVERLAPPED& overlapped) {
+    // ERROR_NOT_FOUND: the read has finished meanwhile. CancelIo ends the reads this thread
+    // started on the handle, which is this one read.
+    if (!CancelIoEx(device, &overlapped) && GetLastError() != ERROR_NOT_FOUND) {
+        // With no cancel at all, the wait below lasts until a report comes or the board goes,
+        // and Disconnect's wait reports a thread that does not end.
+        static_cast<void>(CancelIo(device));
+    }
+    DWORD transferred = 0;
+    // A cancelled read fails with ERROR_OPERATION_ABORTED; its result is of no use either way.
+    static_cast<void>(GetOverlappedResult(device, &overlapped, &transferred, TRUE));
+}
+
 enum class ReadOutcome { Report, Stopped, Failed };
 
 // Waits for the pending read or StopEvent. The read event comes first, so a report that
@@ -152,24 +168,27 @@ DWORD WINAPI MonitorThread(LPVOID) {
     uint8_t report[kInputReportSize] = {};
     ClearInputState();
 
+    bool stopped = false;
     for (;;) {
         DWORD error = ERROR_SUCCESS;
         if (!StartRead(device, readEvent, overlapped, report, error)) {
             if (error != ERROR_IO_PENDING) break;
-            ReadOutcome outcome = WaitForRead(device, readEvent, stop, overlapped);
-            if (outcome == ReadOutcome::Stopped) {
-                // A read still pending is abandoned together with its handle.
-                CloseMonitorHandles(device, readEvent);
-                return 0;
+            const ReadOutcome outcome = WaitForRead(device, readEvent, stop, overlapped);
+            if (outcome != ReadOutcome::Report) {
+                // Stopped, or the wait failed: the read may still be pending.
+                EndPendingRead(device, overlapped);
+                stopped = outcome == ReadOutcome::Stopped;
+                break;
             }
-            if (outcome == ReadOutcome::Failed) break;
         }
         TakeReport(report);
     }
 
-    // Reads only fail once the board is gone.
-    std::snprintf(MonitorMessage, sizeof(MonitorMessage), "%s", kDisconnectedText);
-    PostToWindow(MSG_MONITOR_FAILED, MonitorMessage);
+    // A stop ends the monitor without a word; reads only fail once the board is gone.
+    if (!stopped) {
+        std::snprintf(MonitorMessage, sizeof(MonitorMessage), "%s", kDisconnectedText);
+        PostToWindow(MSG_MONITOR_FAILED, MonitorMessage);
+    }
     CloseMonitorHandles(device, readEvent);
     return 0;
 }

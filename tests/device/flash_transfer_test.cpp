@@ -64,6 +64,7 @@ class FlashTransferTest : public BoardTest {
 // Reports carry 63 bytes each and stop at the length; the command bytes are checked by the
 // board, and a data report carries nothing before its payload.
 TEST_F(FlashTransferTest, TransfersUseOneReportPer63BytesAndNoMore) {
+    allowFlashWithoutBus = true;  // the transfer alone: its callers take the bus
     const size_t base = 0x12 * 65536 + 0x3456;
     for (const auto& [length, reports] :
          {std::pair<uint16_t, size_t>{1, 1}, {63, 1}, {64, 2}, {256, 5}, {32768, 521}}) {
@@ -161,6 +162,7 @@ TEST_F(FlashTransferTest, FailureShowsItsMessageUnderTheLockAndReleasesItAfter) 
 
 // The lock covers the whole transfer: from the command report to the last data report.
 TEST_F(FlashTransferTest, TransferHoldsTheLockFromCommandToLastReport) {
+    allowFlashWithoutBus = true;  // the transfer alone: its callers take the bus
     std::future<void> probe;
     int exchanges = 0, seenFree = 0;
     board.SetReportTime(0.001, [&](double) {
@@ -182,6 +184,7 @@ TEST_F(FlashTransferTest, TransferHoldsTheLockFromCommandToLastReport) {
 
 // An 8 KB job (a scan's 32 headers) shows 8 right after its first answer.
 TEST_F(FlashTransferTest, FirstAnswerOfAnEightKilobyteJobShowsEight) {
+    allowFlashWithoutBus = true;  // the transfer alone: its callers take the bus
     StartProgress(8192);
     Bytes answer(63);
 
@@ -225,6 +228,7 @@ TEST_F(FlashTransferTest, CountdownWritesOneTextAndOneRepaintPerBoundaryPassed) 
 // One bus request around the whole range, pieces cut by length and not at bank ends; a refused
 // bus or a failed piece does not stop the reading, and the result is that of the release.
 TEST_F(FlashTransferTest, ReadRangeReadsEveryPieceUnderOneBusRequest) {
+    allowReadsAfterRefusedBus = true;  // "bus busy": the pieces are read all the same
     const std::string head = "> READ bank=0 offset=0x0000 length=256\n< data x5 (256 bytes)\n";
     const std::string piece = "< data x521 (32768 bytes)\n";
     const std::string empty = kBusTaken + kBusReleased;

@@ -19,6 +19,10 @@
 #include "ui/main_dialog.h"
 #include "ui/resource.h"
 
+// A read that outlives its thread writes into the thread's returned frame: AddressSanitizer
+// watches returned frames in these tests. The ThreadSanitizer build never asks for this.
+extern "C" const char* __asan_default_options() { return "detect_stack_use_after_return=1"; }
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -155,6 +159,26 @@ TEST_F(MonitorTest, DisconnectWithAWaitingMonitorReturnsAtOnce) {
         EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kNoBiosNotice}));
         EXPECT_EQ(standin::OpenHandleCount(), 1) << "only StopEvent is left";
     });
+}
+
+// However it is stopped, the monitor ends its pending read before its thread ends: the system
+// writes a cancelled read's result into the read's record, a local of the thread.
+TEST_F(MonitorTest, StopEndsThePendingReadBeforeTheThreadEnds) {
+    RunConnected([&](HWND) {
+        board.QueueInputText(0, "WAITING");
+        ASSERT_TRUE(WaitForInputStates(1));  // and now its next read is pending
+        Click(IDC_CONNECT);
+        EXPECT_EQ(standin::RunningThreads(), 0) << "Disconnect waited for the thread";
+        EXPECT_EQ(standin::ReadsOutlivingTheirThread(), 0) << "after Disconnect";
+
+        Click(IDC_CONNECT);
+        board.QueueInputText(0, "AGAIN..");
+        ASSERT_TRUE(WaitForInputStates(2));
+        Command(IDC_STOP_MONITOR);
+        ASSERT_TRUE(Eventually([] { return standin::RunningThreads() == 0; }));
+        EXPECT_EQ(standin::ReadsOutlivingTheirThread(), 0) << "after StopMonitor";
+    });
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kNoBiosNotice}));
 }
 
 TEST_F(MonitorTest, HungThreadIsReportedAndLeftToEnd) {

@@ -251,6 +251,8 @@ class SeededFaultsTest : public FaultRunTest, public ::testing::WithParamInterfa
 TEST_P(SeededFaultsTest, InvariantsHoldForEverySeed) {
     const std::vector<uint64_t> seeds = ShardSeeds(GetParam());
     if (seeds.empty()) GTEST_SKIP() << "KELM_SEED runs in the first shard";
+    // The layer's odd status bytes refuse the bus now and then; the catalogue scan reads on.
+    allowReadsAfterRefusedBus = true;
     const bool single = seeds.size() == 1;
 
     // The clean run of every operation: what each writes when nothing goes wrong.

@@ -51,14 +51,16 @@ TEST_P(TransferCountTest, OneReportPer63BytesAndThenTheTransferEnds) {
     EXPECT_EQ(last[2 + tail - 1], content.back());
     EXPECT_EQ(std::vector<uint8_t>(last.begin() + 2 + tail, last.end()),
               std::vector<uint8_t>(kPayloadSize - tail, 0));
-    // Both are over: the next fetch is a status answer, one more data report finds no write.
+    // Both are over: one more fetch finds no read (the status answers it, asked for by
+    // nobody), one more data report finds no write.
+    EXPECT_TRUE(board.Violations().empty());
     Report answer{};
     ASSERT_TRUE(Fetch(board, answer));
     EXPECT_EQ(answer[1], kCmdGetStatus);
-    EXPECT_TRUE(board.Violations().empty());
     Send(board, Report{});
     EXPECT_THAT(board.Violations(),
-                ElementsAre(HasSubstr("data report with no CMD_WRITE pending")));
+                ElementsAre(HasSubstr("feature fetch with no CMD_GET_STATUS or CMD_READ"),
+                            HasSubstr("data report with no CMD_WRITE pending")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, TransferCountTest,
@@ -254,8 +256,157 @@ INSTANTIATE_TEST_SUITE_P(
                    [](B& b) {
                        return Send(b, Command(kCmdWrite, 0, 0, 10)) && FetchWith(b, 0, kReportSize);
                    },
-                   true, "CMD_WRITE abandoned by a feature fetch with 10 bytes outstanding"}),
+                   true, "CMD_WRITE abandoned by a feature fetch with 10 bytes outstanding"},
+        // A status answer is for the one fetch right after CMD_GET_STATUS.
+        BreachCase{"FetchNobodyAskedFor", [](B& b) { return FetchWith(b, 0, kReportSize); }, true,
+                   "feature fetch with no CMD_GET_STATUS or CMD_READ before it"},
+        BreachCase{"SecondFetchForOneStatusQuery",
+                   [](B& b) { return GetStatus(b).ok && FetchWith(b, 0, kReportSize); }, true,
+                   "feature fetch with no CMD_GET_STATUS or CMD_READ before it"},
+        BreachCase{"StatusQueryOvertakenByACommand",
+                   [](B& b) {
+                       return Send(b, Command(kCmdGetStatus)) && Send(b, BusCommand(true)) &&
+                              FetchWith(b, 0, kReportSize);
+                   },
+                   true, "feature fetch with no CMD_GET_STATUS or CMD_READ before it"},
+        BreachCase{"FetchAfterTheLastReadAnswer",
+                   [](B& b) { return Read(b, 3, 0, 70).size() == 70 && FetchWith(b, 0, 65); }, true,
+                   "feature fetch with no CMD_GET_STATUS or CMD_READ before it"}),
     [](const ::testing::TestParamInfo<BreachCase>& info) { return std::string(info.param.name); });
+
+// A refused fetch leaves the status query waiting for its answer, as it leaves a read answer.
+TEST(BoardStatusTest, RefusedFetchKeepsTheQueryAsked) {
+    Board board;
+    ASSERT_TRUE(Send(board, Command(kCmdGetStatus)));
+    board.InjectFault(board.ExchangeCount(), Fault::RefuseFeature);
+    Report answer{};
+    EXPECT_FALSE(Fetch(board, answer));
+    EXPECT_TRUE(Fetch(board, answer));
+    EXPECT_TRUE(board.Violations().empty());
+}
+
+// Flash commands are served with or without the bus; one sent by a host that does not hold it
+// is noted, unless an exchange failed while the host waited for the bus.
+struct BusLapseCase {
+    const char* name;
+    std::function<void(Board&)> before;  // what the host does before its flash command
+    const char* why;                     // nullptr: no event
+    BusLapse lapse;
+};
+
+class BoardBusLapseTest : public ::testing::TestWithParam<BusLapseCase> {};
+
+TEST_P(BoardBusLapseTest, FlashCommandsWithoutTheBusAreNotedAndServed) {
+    const BusLapseCase& c = GetParam();
+    for (uint8_t command : {kCmdRead, kCmdWrite, kCmdErase}) {
+        SCOPED_TRACE(static_cast<int>(command));
+        Board board;
+        board.SetBusHandoverPolls(1);
+        board.SetFlash(2 * kBankSize, {0x00});
+        c.before(board);
+        const uint64_t at = board.ExchangeCount();
+        const std::string transcriptBefore = board.Transcript();
+        const std::string name = command == kCmdRead    ? "CMD_READ"
+                                 : command == kCmdWrite ? "CMD_WRITE"
+                                                        : "CMD_ERASE";
+        // Served all the same.
+        if (command == kCmdRead) {
+            EXPECT_EQ(Read(board, 2, 0, 1), std::vector<uint8_t>{0x00});
+        } else if (command == kCmdWrite) {
+            EXPECT_TRUE(Write(board, 2, 1, {0x5A}));
+            EXPECT_EQ(board.FlashByte(2 * kBankSize + 1), 0x5A);
+        } else {
+            EXPECT_TRUE(Send(board, Command(kCmdErase, 2)));
+        }
+        EXPECT_EQ(board.FlashByte(2 * kBankSize), command == kCmdErase ? 0xFF : 0x00);
+        const std::vector<ProtocolEvent> events = board.ProtocolEvents();
+        ASSERT_EQ(events.size(), c.why == nullptr ? 0u : 1u);
+        if (c.why != nullptr) {
+            EXPECT_EQ(events[0].text, "exchange " + std::to_string(at) + ": " + name +
+                                          " without the bus (" + c.why + ")");
+            EXPECT_EQ(events[0].exchange, at);
+            EXPECT_EQ(events[0].command, command);
+            EXPECT_EQ(events[0].lapse, c.lapse);
+        }
+        // Not in the transcript, and no breach.
+        EXPECT_THAT(board.Transcript(), ::testing::Not(HasSubstr("without the bus")));
+        EXPECT_EQ(board.Transcript().substr(0, transcriptBefore.size()), transcriptBefore);
+        EXPECT_TRUE(board.Violations().empty());
+        board.ClearProtocolEvents();
+        EXPECT_TRUE(board.ProtocolEvents().empty());
+    }
+}
+
+// Polls the status until the bus is granted.
+void TakeBus(Board& board) {
+    ASSERT_TRUE(Send(board, BusCommand(true)));
+    while (GetStatus(board).bus != kBusGranted) {
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, BoardBusLapseTest,
+    ::testing::Values(BusLapseCase{"NeverRequested", [](Board&) {}, "never requested",
+                                   BusLapse::NeverRequested},
+                      BusLapseCase{"Granted", TakeBus, nullptr, {}},
+                      BusLapseCase{"NotWaitedFor", [](Board& b) { Send(b, BusCommand(true)); },
+                                   "requested, not granted yet", BusLapse::NotGranted},
+                      BusLapseCase{"StillInProgress",
+                                   [](Board& b) {
+                                       Send(b, BusCommand(true));
+                                       GetStatus(b);  // answers kBusInProgress
+                                   },
+                                   "requested, not granted yet", BusLapse::NotGranted},
+                      BusLapseCase{"Refused",
+                                   [](Board& b) {
+                                       b.SetBusHeldByOther(true);
+                                       Send(b, BusCommand(true));
+                                       GetStatus(b);
+                                   },
+                                   "refused, the other side holds it", BusLapse::Refused},
+                      BusLapseCase{"Released",
+                                   [](Board& b) {
+                                       TakeBus(b);
+                                       Send(b, BusCommand(false));
+                                   },
+                                   "released", BusLapse::Released},
+                      // The host goes by the answers it got.
+                      BusLapseCase{"GrantedByAScriptedAnswer",
+                                   [](Board& b) {
+                                       Send(b, BusCommand(true));
+                                       b.ScriptBusStates({kBusGranted});
+                                       GetStatus(b);
+                                   },
+                                   nullptr,
+                                   {}},
+                      // A host whose poll or request failed cannot know better.
+                      BusLapseCase{"PollRefusedOnTheLink",
+                                   [](Board& b) {
+                                       Send(b, BusCommand(true));
+                                       Send(b, Command(kCmdGetStatus));
+                                       b.InjectFault(b.ExchangeCount(), Fault::RefuseFeature);
+                                       Report answer{};
+                                       Fetch(b, answer);
+                                   },
+                                   nullptr,
+                                   {}},
+                      BusLapseCase{"RequestLostOnTheLink",
+                                   [](Board& b) {
+                                       b.InjectFault(b.ExchangeCount(), Fault::FailWrite);
+                                       Send(b, BusCommand(true));
+                                   },
+                                   nullptr,
+                                   {}},
+                      BusLapseCase{"GrantedBeforeAReplug",
+                                   [](Board& b) {
+                                       TakeBus(b);
+                                       b.Unplug();
+                                       b.Plug();
+                                   },
+                                   "never requested", BusLapse::NeverRequested}),
+    [](const ::testing::TestParamInfo<BusLapseCase>& info) {
+        return std::string(info.param.name);
+    });
 
 }  // namespace
 }  // namespace sim::test

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "catalogue/catalogue_scan.h"
+#include "support/protocol_check.h"
 #include "ui/resource.h"
 
 namespace {
@@ -42,20 +43,20 @@ void AppTest::SetUp() {
 }
 
 void AppTest::TearDown() {
-    // A monitor thread holds its device handle and read event until it ends: once no handle is
-    // left open, none of the program's threads is running any more.
+    // A monitor stopped without a wait (StopMonitor) ends by itself, soon.
     auto deadline = std::chrono::steady_clock::now() + kThreadEndGrace;
-    while (standin::OpenHandleCount() != 0 && std::chrono::steady_clock::now() < deadline) {
+    while ((standin::OpenHandleCount() != 0 || standin::RunningThreads() != 0) &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_EQ(standin::OpenHandleCount(), 0) << "handles left open or a thread still running";
+    EXPECT_EQ(standin::RunningThreads(), 0) << "a thread of the program still running";
+    EXPECT_EQ(standin::ReadsOutlivingTheirThread(), 0)
+        << "a thread ended while its read was still owed a completion, which then wrote into "
+           "the record the thread had left behind";
     EXPECT_EQ(standin::OpenDeviceInfoSets(), 0) << "device information lists left open";
     EXPECT_EQ(standin::HidLibraryLoadCount(), 0) << "HID.DLL left loaded";
-    if (!allowViolations) {
-        for (const std::string& violation : board.Violations()) {
-            ADD_FAILURE() << "protocol breach: " << violation;
-        }
-    }
+    CheckProtocol(board, {allowViolations, allowFlashWithoutBus, allowReadsAfterRefusedBus});
     if (!tempDir.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(tempDir, ignored);

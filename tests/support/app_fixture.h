@@ -20,7 +20,9 @@ extern const size_t kKelmResSize;
 // SetUp: the stand-in reset with a virtual clock, the kelm module registered, the board plugged
 // in as the only HID interface (AddBoard/RemoveBoard change that before Run), a fresh temporary
 // folder for files. TearDown: fails the test when handles are left open, the board saw a
-// protocol breach, or the program's threads are still running; removes the folder.
+// protocol breach or served a flash command to a host without the bus, the program's threads
+// are still running, or one of them ended with a read still owed a completion; removes the
+// folder.
 class AppTest : public ::testing::Test {
   public:
     // Builders that free helper functions of a test file may use too.
@@ -74,4 +76,8 @@ class AppTest : public ::testing::Test {
     sim::Board board;
     std::string tempDir;
     bool allowViolations = false;  // set by tests that make the board see a breach on purpose
+    // Set by tests whose flash commands go out without the bus on purpose (the engineering
+    // panel's), or whose bus is refused (the catalogue scan reads on all the same).
+    bool allowFlashWithoutBus = false;
+    bool allowReadsAfterRefusedBus = false;
 };

@@ -4,6 +4,7 @@
 
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"
+#include "support/protocol_check.h"
 #include "ui/resource.h"
 #include "ui/status_line.h"
 
@@ -71,13 +72,11 @@ void BoardTest::TearDown() {
         window = nullptr;
     }
     EXPECT_EQ(standin::OpenHandleCount(), 0) << "handles left open";
+    EXPECT_EQ(standin::ReadsOutlivingTheirThread(), 0)
+        << "a thread ended while its read was still owed a completion";
     EXPECT_EQ(standin::OpenDeviceInfoSets(), 0) << "device information lists left open";
     EXPECT_EQ(standin::HidLibraryLoadCount(), 0) << "HID.DLL left loaded";
-    if (!allowViolations) {
-        for (const std::string& violation : board.Violations()) {
-            ADD_FAILURE() << "protocol breach: " << violation;
-        }
-    }
+    CheckProtocol(board, {allowViolations, allowFlashWithoutBus, allowReadsAfterRefusedBus});
 }
 
 std::string BoardTest::Status() const { return standin::Text(window, IDC_STATUS); }

@@ -13,8 +13,9 @@
 // SetUp: the stand-in reset (virtual clock), the board plugged in as the only HID interface,
 // HID.DLL bound, the board opened (CommandChannel valid), and a window with the status line
 // (1005) and the 32 slot buttons as MainWindow. The board's log starts empty.
-// TearDown: channel closed, library released; fails the test when handles were left open or
-// the board saw a protocol breach.
+// TearDown: channel closed, library released; fails the test when handles were left open, a
+// thread ended with a read still owed a completion, the board saw a protocol breach, or it
+// served a flash command to a host without the bus.
 class BoardTest : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -32,4 +33,9 @@ class BoardTest : public ::testing::Test {
     HWND window = nullptr;
     // Set by a test that sends what the firmware rejects on purpose (e.g. a bank past 31).
     bool allowViolations = false;
+    // Set by a test whose flash commands go out without the bus on purpose (the engineering
+    // panel's, or the transfer routines called alone), or whose bus is refused (reads of a
+    // range go on all the same).
+    bool allowFlashWithoutBus = false;
+    bool allowReadsAfterRefusedBus = false;
 };

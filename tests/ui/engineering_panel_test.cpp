@@ -66,10 +66,13 @@ Bytes SectorOf(const Bytes& flash) { return Bytes(flash.begin(), flash.begin() +
 
 class PanelAppTest : public AppTest {
   protected:
+    // The engineering commands work on the flash directly, without bus requests.
+    PanelAppTest() { allowFlashWithoutBus = true; }
     // Flash erased and histories cleared, so that one command's traffic and boxes stand alone.
     void Fresh() {
         board.FillFlash(0xFF);
         board.ClearLog();
+        board.ClearProtocolEvents();
         standin::ClearMessageBoxes();
         standin::ClearHistory(dialog);
     }
@@ -96,6 +99,11 @@ TEST_F(PanelAppTest, SectorTransfersCountDownFromTheirOwnSizeWithoutTheBus) {
             EXPECT_EQ(board.Transcript(), program ? kWriteSector : kReadSector);
             EXPECT_EQ(standin::TextHistory(dialog, IDC_STATUS),
                       Countdown(program ? kWritingText : kReadingText));
+            // The board notes it: the bus was given back at the end of the connect's scan.
+            const std::vector<sim::ProtocolEvent> events = board.ProtocolEvents();
+            ASSERT_EQ(events.size(), 1u);
+            EXPECT_EQ(events[0].command, program ? sim::kCmdWrite : sim::kCmdRead);
+            EXPECT_EQ(events[0].lapse, sim::BusLapse::Released);
         }
     });
 }
@@ -284,6 +292,8 @@ TEST_F(PanelAppTest, PanelResetDisconnectsAndTheWindowConnectsAgain) {
 
 class PanelFieldsTest : public BoardTest {
   protected:
+    // The engineering commands work on the flash directly, without bus requests.
+    PanelFieldsTest() { allowFlashWithoutBus = true; }
     void SetUp() override {
         BoardTest::SetUp();
         const DWORD style = WS_CHILD | WS_VISIBLE;

@@ -2,6 +2,7 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -258,11 +259,11 @@ TEST_F(InputReadTest, UnplugOrCancelEndsThePendingRead) {
         } else {
             EXPECT_TRUE(CancelIo(device));
         }
-        EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 0), WAIT_OBJECT_0);
         DWORD transferred = 99;
         EXPECT_FALSE(GetOverlappedResult(device, &overlapped, &transferred, TRUE));
         EXPECT_EQ(LastError(), unplug ? ERROR_DEVICE_NOT_CONNECTED : ERROR_OPERATION_ABORTED);
         EXPECT_EQ(transferred, 0u);
+        EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 0), WAIT_OBJECT_0);
         board.QueueInputText(3, "abcdefg");
         EXPECT_EQ(StartRead(), !unplug);
         if (unplug) {
@@ -272,25 +273,119 @@ TEST_F(InputReadTest, UnplugOrCancelEndsThePendingRead) {
     }
 }
 
-TEST_F(InputReadTest, ClosingWithAReadPendingNeverWritesTheBufferAgain) {
-    // Buffer and record on the heap, freed right after the close: AddressSanitizer catches any
-    // later write.
-    auto record = std::make_unique<OVERLAPPED>();
-    record->hEvent = overlapped.hEvent;
-    auto report = std::make_unique<std::array<uint8_t, sim::kInputReportSize>>();
-    ASSERT_FALSE(ReadFile(device, report->data(), sim::kInputReportSize, nullptr, record.get()));
-    ASSERT_EQ(LastError(), ERROR_IO_PENDING);
-    ASSERT_TRUE(CloseHandle(device));
-    device = INVALID_HANDLE_VALUE;
-    record.reset();
-    report.reset();
+// A read ended by a close or a cancel completes later, from another thread (the test's own
+// waits for it): STATUS_CANCELLED in the record, its event set, its buffer left alone. A report
+// that comes afterwards is the next read's.
+TEST_F(InputReadTest, ClosedOrCancelledReadsCompleteLaterFromAnotherThread) {
+    enum End { Close, Cancel, CancelRecord, CancelAll };
+    for (End end : {Close, Cancel, CancelRecord, CancelAll}) {
+        SCOPED_TRACE(end);
+        auto record = std::make_unique<OVERLAPPED>();
+        record->hEvent = overlapped.hEvent;
+        buffer.fill(0xAB);
+        ASSERT_FALSE(ReadFile(device, buffer.data(), sim::kInputReportSize, nullptr, record.get()));
+        ASSERT_EQ(LastError(), ERROR_IO_PENDING);
+        const BOOL ended = end == Close ? CloseHandle(device)
+                           : end == Cancel
+                               ? CancelIo(device)
+                               : CancelIoEx(device, end == CancelAll ? nullptr : record.get());
+        EXPECT_TRUE(ended);
+        ASSERT_EQ(WaitForSingleObject(record->hEvent, 5000), WAIT_OBJECT_0);
+        EXPECT_EQ(record->Internal, 0xC0000120u);  // STATUS_CANCELLED
+        EXPECT_EQ(record->InternalHigh, 0u);
+        EXPECT_EQ(buffer, (std::array<uint8_t, sim::kInputReportSize>{0xAB, 0xAB, 0xAB, 0xAB, 0xAB,
+                                                                      0xAB, 0xAB, 0xAB, 0xAB}));
+        if (end == Close) {
+            device = OpenDevice(kBoardPath, FILE_FLAG_OVERLAPPED);
+        } else {
+            DWORD transferred = 99;
+            EXPECT_FALSE(GetOverlappedResult(device, record.get(), &transferred, FALSE));
+            EXPECT_EQ(LastError(), ERROR_OPERATION_ABORTED);
+            EXPECT_EQ(transferred, 0u);
+        }
+        board.QueueInputText(0, "later");
+        ASSERT_TRUE(StartRead());
+        EXPECT_EQ(buffer[2], 'l');
+    }
+    EXPECT_EQ(standin::ReadsOutlivingTheirThread(), 0);
+}
 
-    board.QueueInputText(0, "too late");
-    // The report is still the board's, for whoever reads next.
-    HANDLE reopened = OpenDevice(kBoardPath, FILE_FLAG_OVERLAPPED);
-    ASSERT_TRUE(ReadFile(reopened, buffer.data(), sim::kInputReportSize, nullptr, &overlapped));
-    EXPECT_EQ(buffer[2], 't');
-    CloseHandle(reopened);
+// CancelIoEx ends reads of any thread, as long as they have not completed; CancelIo only the
+// calling thread's.
+TEST_F(InputReadTest, CancelIoExFindsReadsNotYetCompleted) {
+    OVERLAPPED unused = {};
+    EXPECT_FALSE(CancelIoEx(device, &unused));
+    EXPECT_EQ(LastError(), ERROR_NOT_FOUND);
+    EXPECT_FALSE(CancelIoEx(device, nullptr));
+    EXPECT_EQ(LastError(), ERROR_NOT_FOUND);
+    EXPECT_FALSE(CancelIoEx(reinterpret_cast<HANDLE>(0x7FF0), nullptr));
+    EXPECT_EQ(LastError(), ERROR_INVALID_HANDLE);
+
+    ASSERT_FALSE(StartRead());
+    std::thread other([this] {
+        EXPECT_TRUE(CancelIo(device));  // not its read
+        EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 20), WAIT_TIMEOUT);
+        EXPECT_TRUE(CancelIoEx(device, &overlapped));
+    });
+    other.join();
+    // Cancelled but perhaps not completed yet: still found.
+    EXPECT_TRUE(CancelIoEx(device, &overlapped) || LastError() == ERROR_NOT_FOUND);
+    DWORD transferred = 0;
+    EXPECT_FALSE(GetOverlappedResult(device, &overlapped, &transferred, TRUE));
+    EXPECT_EQ(LastError(), ERROR_OPERATION_ABORTED);
+    EXPECT_FALSE(CancelIoEx(device, &overlapped));
+    EXPECT_EQ(LastError(), ERROR_NOT_FOUND);
+}
+
+// A thread that ends while a read it started is owed a completion gets its read cancelled and
+// waits for it, as a thread exiting on Windows does: the record is written before the thread
+// counts as ended, and the read is counted. One that waits for its read first is not.
+struct ReaderWork {
+    enum Way { CloseAndReturn, ReturnLeavingItOpen, CancelAndWait } way;
+    HANDLE device;
+    OVERLAPPED* record;
+    uint8_t* buffer;
+};
+
+DWORD WINAPI ReadThenEnd(LPVOID parameter) {
+    ReaderWork& work = *static_cast<ReaderWork*>(parameter);
+    if (ReadFile(work.device, work.buffer, sim::kInputReportSize, nullptr, work.record) ||
+        GetLastError() != ERROR_IO_PENDING) {
+        return 1;
+    }
+    if (work.way == ReaderWork::CloseAndReturn) CloseHandle(work.device);
+    if (work.way == ReaderWork::CancelAndWait) {
+        DWORD transferred = 0;
+        CancelIoEx(work.device, work.record);
+        GetOverlappedResult(work.device, work.record, &transferred, TRUE);
+    }
+    return 0;
+}
+
+using ThreadEndTest = BoardDeviceTest;
+
+TEST_F(ThreadEndTest, ThreadEndingWithItsReadOwedWaitsForItAndIsCounted) {
+    int counted = 0;
+    for (auto way :
+         {ReaderWork::CloseAndReturn, ReaderWork::ReturnLeavingItOpen, ReaderWork::CancelAndWait}) {
+        SCOPED_TRACE(way);
+        HANDLE device = OpenDevice(kBoardPath, FILE_FLAG_OVERLAPPED);
+        auto record = std::make_unique<OVERLAPPED>();
+        record->hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::array<uint8_t, sim::kInputReportSize> report{};
+        ReaderWork work{way, device, record.get(), report.data()};
+        HANDLE thread = CreateThread(nullptr, 0, ReadThenEnd, &work, 0, nullptr);
+        ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+        DWORD code = 99;
+        EXPECT_TRUE(GetExitCodeThread(thread, &code));
+        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(record->Internal, 0xC0000120u);
+        if (way != ReaderWork::CancelAndWait) ++counted;
+        EXPECT_EQ(standin::ReadsOutlivingTheirThread(), counted);
+        CloseHandle(thread);
+        if (way != ReaderWork::CloseAndReturn) CloseHandle(device);
+        CloseHandle(record->hEvent);
+    }
 }
 
 TEST_F(InputReadTest, ReadArgumentsAreChecked) {

@@ -4,14 +4,21 @@
 // Output reports go out synchronously. Input reports are read as the HID class driver reads
 // them: a read completes at once when the board has a report queued, otherwise it stays pending
 // until the board's input listener says a report came (or the board went away). A pending read
-// lives in its handle; closing the handle drops it without touching the caller's buffer or
-// OVERLAPPED record again, so that a caller may free both right after CloseHandle.
+// that is cancelled, or whose handle is closed, ends as on Windows: a little later and from
+// another thread, with STATUS_CANCELLED written into its OVERLAPPED record and its event set.
+// Its buffer is not written. A caller that frees the record before that has happened finds its
+// memory written after the free; a thread that ends with such a read still owed a completion
+// waits for it, as an exiting thread waits for its cancelled I/O, and is counted
+// (ReadsOutlivingTheirThread).
 #include <windows.h>
 
 #include <hidsdi.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <optional>
+#include <system_error>
 
 #include "win32/src/kernel_objects.h"
 
@@ -20,8 +27,28 @@ namespace detail {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// How long a cancelled read of a thread not of CreateThread waits for its completion when
+// nobody waits for it: long enough for a caller that frees its record right after the close to
+// have done so. One of a thread of CreateThread waits until someone waits for it or its thread
+// ends, so that a thread that leaves it behind is always caught.
+constexpr auto kCancelDelay = std::chrono::milliseconds(2);
+
+// A read that was cancelled, by CancelIo(Ex) or by the close of its handle, and has not been
+// completed yet.
+struct CancelledRead {
+    PendingRead read;
+    std::shared_ptr<DeviceFile> device;
+    Clock::time_point due;
+    bool hurried = false;  // its issuer waits for it, or has ended: completed at once
+};
+
 struct DeviceRegistry {
     std::vector<OpenRecord> opens;  // every CreateFileA on an interface path
+    std::deque<CancelledRead> cancelled;
+    bool completerRunning = false;  // the completer thread lives for the rest of the process
+    int readsOutlivingThreads = 0;
 };
 
 // Written by any thread, under KernelMutex.
@@ -79,6 +106,90 @@ void FailReads(DeviceFile& device, ULONG_PTR status) {
         Complete(read, status, 0);
     }
     device.reads.clear();
+}
+
+// The completer thread: completes cancelled reads once they are due or hurried.
+void CompleteCancelledReads() {
+    std::unique_lock<std::mutex> lock(KernelMutex());
+    for (;;) {
+        std::deque<CancelledRead>& cancelled = Devices().cancelled;
+        const Clock::time_point now = Clock::now();
+        Clock::time_point next = Clock::time_point::max();
+        for (auto it = cancelled.begin(); it != cancelled.end();) {
+            if (it->hurried || (it->due != Clock::time_point::max() && it->due <= now)) {
+                Complete(it->read, kStatusCancelled, 0);
+                it = cancelled.erase(it);
+            } else {
+                next = std::min(next, it->due);
+                ++it;
+            }
+        }
+        if (next == Clock::time_point::max()) {
+            KernelChanged().wait(lock);
+        } else {
+            KernelChanged().wait_until(lock, next);
+        }
+    }
+}
+
+// Hands a cancelled read to the completer thread.
+void CancelRead(const std::shared_ptr<DeviceFile>& device, const PendingRead& read) {
+    DeviceRegistry& devices = Devices();
+    if (!devices.completerRunning) {
+        try {
+            std::thread(CompleteCancelledReads).detach();
+            devices.completerRunning = true;
+        } catch (const std::system_error&) {
+            // No thread to complete it later: it completes now, which no caller can tell from
+            // a completion that came quickly.
+            Complete(read, kStatusCancelled, 0);
+            return;
+        }
+    }
+    const Clock::time_point due =
+        read.issuerIsStandin ? Clock::time_point::max() : Clock::now() + kCancelDelay;
+    devices.cancelled.push_back(CancelledRead{read, device, due, false});
+    KernelChanged().notify_all();
+}
+
+// Cancels the device's pending reads that `picked` chooses. Returns whether any read of the
+// device that it chooses had not completed yet, including reads cancelled before.
+template <class Pick>
+bool CancelReads(const std::shared_ptr<DeviceFile>& device, Pick picked) {
+    bool found = false;
+    std::deque<PendingRead> kept;
+    for (const PendingRead& read : device->reads) {
+        if (picked(read)) {
+            CancelRead(device, read);
+            found = true;
+        } else {
+            kept.push_back(read);
+        }
+    }
+    device->reads.swap(kept);
+    for (const CancelledRead& cancelled : Devices().cancelled) {
+        found = found || (cancelled.device == device && picked(cancelled.read));
+    }
+    return found;
+}
+
+// Waits until the record's read has completed; false when Reset forgot the device first. A
+// cancelled read that someone waits for is completed at once.
+bool AwaitCompletion(std::unique_lock<std::mutex>& lock, const std::shared_ptr<DeviceFile>& device,
+                     const OVERLAPPED& record) {
+    while (record.Internal == kStatusPending) {
+        if (device->forgotten) {
+            return false;
+        }
+        for (CancelledRead& cancelled : Devices().cancelled) {
+            if (cancelled.read.overlapped == &record && !cancelled.hurried) {
+                cancelled.hurried = true;
+                KernelChanged().notify_all();
+            }
+        }
+        KernelChanged().wait(lock);
+    }
+    return true;
 }
 
 // A new open conflicts with an open handle when either one's share mode leaves out access that
@@ -160,12 +271,10 @@ DWORD ExchangeFailure(const std::shared_ptr<DeviceFile>& device, bool present) {
 
 void DeviceFile::OnClose() {
     closed = true;
-    // The reads end with the handle; their events are set, as for any cancelled I/O, but the
-    // caller's buffers and records are not written again.
+    // The close cancels the reads still pending on the handle; they complete a little later.
+    const std::shared_ptr<DeviceFile> self = shared_from_this();
     for (const PendingRead& read : reads) {
-        if (read.event) {
-            read.event->signalled = true;
-        }
+        CancelRead(self, read);
     }
     reads.clear();
     taken.clear();
@@ -174,9 +283,47 @@ void DeviceFile::OnClose() {
 
 void DeviceFile::OnForget() {
     closed = true;
+    forgotten = true;
     reads.clear();
     taken.clear();
     KernelChanged().notify_all();
+}
+
+void HurryReadsSetting(const KernelObject& object) {
+    for (CancelledRead& cancelled : Devices().cancelled) {
+        if (cancelled.read.event.get() == &object && !cancelled.hurried) {
+            cancelled.hurried = true;
+            KernelChanged().notify_all();
+        }
+    }
+}
+
+void EndThreadIo() {
+    std::unique_lock<std::mutex> lock(KernelMutex());
+    const std::thread::id self = std::this_thread::get_id();
+    auto mine = [self](const PendingRead& read) { return read.issuer == self; };
+    for (const auto& object : AllObjects()) {
+        if (object->kind == ObjectKind::Device) {
+            CancelReads(std::static_pointer_cast<DeviceFile>(object), mine);
+        }
+    }
+    DeviceRegistry& devices = Devices();
+    int owed = 0;
+    for (CancelledRead& cancelled : devices.cancelled) {
+        if (mine(cancelled.read)) {
+            cancelled.hurried = true;
+            ++owed;
+        }
+    }
+    if (owed == 0) {
+        return;
+    }
+    devices.readsOutlivingThreads += owed;
+    KernelChanged().notify_all();
+    KernelChanged().wait(lock, [&] {
+        return std::none_of(devices.cancelled.begin(), devices.cancelled.end(),
+                            [&](const CancelledRead& cancelled) { return mine(cancelled.read); });
+    });
 }
 
 void OnBoardInput(sim::Board* board) {
@@ -205,7 +352,17 @@ void OnBoardInput(sim::Board* board) {
     }
 }
 
-void ResetDeviceFilesLocked() { Devices() = DeviceRegistry(); }
+void ResetDeviceFilesLocked() {
+    DeviceRegistry& devices = Devices();
+    devices.opens.clear();
+    // Whatever their callers kept for them may be gone with the test that started them.
+    for (const CancelledRead& cancelled : devices.cancelled) {
+        cancelled.device->forgotten = true;
+    }
+    devices.cancelled.clear();
+    devices.readsOutlivingThreads = 0;
+    KernelChanged().notify_all();
+}
 
 BOOLEAN DeviceGetFeature(HANDLE handle, PVOID buffer, ULONG length) {
     std::unique_lock<std::mutex> lock(KernelMutex());
@@ -278,6 +435,11 @@ BOOLEAN DeviceGetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
 std::vector<OpenRecord> DeviceOpens() {
     std::lock_guard<std::mutex> lock(detail::KernelMutex());
     return detail::Devices().opens;
+}
+
+int ReadsOutlivingTheirThread() {
+    std::lock_guard<std::mutex> lock(detail::KernelMutex());
+    return detail::Devices().readsOutlivingThreads;
 }
 
 }  // namespace standin
@@ -454,19 +616,16 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read,
         // Starting an I/O clears its event, as the I/O manager does.
         event->signalled = false;
     }
-    device->reads.push_back(
-        PendingRead{record, static_cast<uint8_t*>(buffer), event, std::this_thread::get_id()});
+    device->reads.push_back(PendingRead{record, static_cast<uint8_t*>(buffer), event,
+                                        std::this_thread::get_id(), OnStandinThread()});
     lock.unlock();
     Pump(device);
     lock.lock();
 
-    if (!device->overlapped) {
-        KernelChanged().wait(lock,
-                             [&] { return own.Internal != kStatusPending || device->closed; });
-        if (own.Internal == kStatusPending) {
-            SetLastError(ERROR_OPERATION_ABORTED);
-            return FALSE;
-        }
+    // A synchronous read closed or cancelled by another thread ends as cancelled.
+    if (!device->overlapped && !AwaitCompletion(lock, device, own)) {
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return FALSE;
     }
     if (record->Internal == kStatusPending) {
         SetLastError(ERROR_IO_PENDING);
@@ -495,17 +654,14 @@ BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD tr
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    while (overlapped->Internal == kStatusPending) {
-        if (!wait) {
-            SetLastError(ERROR_IO_INCOMPLETE);
-            return FALSE;
-        }
-        // Closed by another thread while waiting: the read was dropped with the handle.
-        if (device->closed) {
-            SetLastError(ERROR_OPERATION_ABORTED);
-            return FALSE;
-        }
-        KernelChanged().wait(lock);
+    if (overlapped->Internal == kStatusPending && !wait) {
+        SetLastError(ERROR_IO_INCOMPLETE);
+        return FALSE;
+    }
+    // A close by another thread meanwhile cancels the read, which then completes as cancelled.
+    if (!AwaitCompletion(lock, device, *overlapped)) {
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return FALSE;
     }
     *transferred = static_cast<DWORD>(overlapped->InternalHigh);
     if (overlapped->Internal != kStatusSuccess) {
@@ -524,15 +680,26 @@ BOOL WINAPI CancelIo(HANDLE file) {
         return FALSE;
     }
     const std::thread::id self = std::this_thread::get_id();
-    std::deque<PendingRead> kept;
-    for (const PendingRead& read : device->reads) {
-        if (read.issuer == self) {
-            Complete(read, kStatusCancelled, 0);
-        } else {
-            kept.push_back(read);
-        }
+    CancelReads(device, [self](const PendingRead& read) { return read.issuer == self; });
+    return TRUE;
+}
+
+BOOL WINAPI CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) {
+    using namespace standin::detail;
+    std::lock_guard<std::mutex> lock(KernelMutex());
+    std::shared_ptr<DeviceFile> device = FindDevice(file);
+    if (!device) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
     }
-    device->reads.swap(kept);
+    // No record: every read of the handle, whichever thread started it.
+    const bool found = CancelReads(device, [overlapped](const PendingRead& read) {
+        return overlapped == nullptr || read.overlapped == overlapped;
+    });
+    if (!found) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
     return TRUE;
 }
 

@@ -68,11 +68,13 @@ struct PendingRead {
     LPOVERLAPPED overlapped;             // the caller's record (an internal one when synchronous)
     uint8_t* buffer;                     // at least sim::kInputReportSize bytes
     std::shared_ptr<EventObject> event;  // the record's event when the read was started, or none
-    std::thread::id issuer;              // CancelIo cancels only the calling thread's reads
+    std::thread::id issuer;              // CancelIo cancels only the calling thread's reads, and
+                                         // a thread that ends has its own reads cancelled
+    bool issuerIsStandin;                // started on a thread of CreateThread
 };
 
 // An open handle to a HID interface.
-struct DeviceFile : KernelObject {
+struct DeviceFile : KernelObject, std::enable_shared_from_this<DeviceFile> {
     DeviceFile() : KernelObject(ObjectKind::Device) {}
     void OnClose() override;
     void OnForget() override;
@@ -81,8 +83,9 @@ struct DeviceFile : KernelObject {
     DWORD access = 0;
     DWORD share = 0;
     bool overlapped = false;
-    bool closed = false;  // the handle is closed or forgotten: nothing more reaches the caller
-    bool gone = false;    // the board went away while open: this handle never works again
+    bool closed = false;     // the handle is closed or forgotten: no new report reaches it
+    bool forgotten = false;  // Reset dropped it: its reads are never completed
+    bool gone = false;       // the board went away while open: this handle never works again
     std::deque<PendingRead> reads;
     // Reports taken from the board for a read that was cancelled before it could have them.
     std::deque<std::array<uint8_t, sim::kInputReportSize>> taken;
@@ -120,6 +123,16 @@ void ResetInterfacesLocked();
 // Called without KernelMutex.
 void OnBoardInput(sim::Board* board);
 void ResetDeviceFilesLocked();
+// Called by a thread of CreateThread when its routine has returned, without KernelMutex: its
+// reads still pending are cancelled, and it waits until each cancelled read has completed, as
+// a thread that exits on Windows does.
+void EndThreadIo();
+// A wait on this object is a wait for the cancelled reads that will set it: they complete at
+// once (KernelMutex held).
+void HurryReadsSetting(const KernelObject& object);
+
+// --- threads (waits_threads.cpp); any thread
+bool OnStandinThread();  // the calling thread was started by CreateThread
 // The device calls behind HID.DLL's entry points. Called without KernelMutex.
 BOOLEAN DeviceGetFeature(HANDLE device, PVOID buffer, ULONG length);
 BOOLEAN DeviceGetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);

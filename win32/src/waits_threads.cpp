@@ -15,7 +15,11 @@ struct WaitState {
     bool hangNext = false;        // the next WaitForMultipleObjects hangs
     uint64_t hangGeneration = 0;  // moves on when hung waits are released
     DWORD nextThreadId = 0x1000;
+    int running = 0;  // threads whose routine has not ended; Reset leaves it alone
 };
+
+// Set on the threads that CreateThread starts.
+thread_local bool standinThread = false;
 
 // Written by any thread, under KernelMutex.
 WaitState& Waits() {
@@ -73,6 +77,10 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, bool waitAll, DWORD mil
     const Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(scaled);
     for (;;) {
+        // Also for reads cancelled while this wait goes on.
+        for (const auto& object : objects) {
+            HurryReadsSetting(*object);
+        }
         if (waitAll) {
             bool all = true;
             for (const auto& object : objects) {
@@ -104,6 +112,8 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, bool waitAll, DWORD mil
 
 }  // namespace
 
+bool OnStandinThread() { return standinThread; }
+
 void ResetWaitsLocked() {
     Waits().hangNext = false;
     ++Waits().hangGeneration;
@@ -115,6 +125,11 @@ void ResetWaitsLocked() {
 void HangNextMultipleWait() {
     std::lock_guard<std::mutex> lock(detail::KernelMutex());
     detail::Waits().hangNext = true;
+}
+
+int RunningThreads() {
+    std::lock_guard<std::mutex> lock(detail::KernelMutex());
+    return detail::Waits().running;
 }
 
 void ReleaseHungWaits() {
@@ -186,17 +201,23 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE
         handle = AddObject(thread);
         id = Waits().nextThreadId;
         Waits().nextThreadId += 4;
+        ++Waits().running;
     }
     try {
         std::thread([thread, start, parameter] {
+            standinThread = true;
             const DWORD exitCode = start(parameter);
+            // Its reads end before the thread does, as on Windows.
+            EndThreadIo();
             std::lock_guard<std::mutex> lock(KernelMutex());
             thread->exitCode = exitCode;
             thread->ended = true;
+            --Waits().running;
             KernelChanged().notify_all();
         }).detach();
     } catch (const std::system_error&) {
         std::lock_guard<std::mutex> lock(KernelMutex());
+        --Waits().running;
         RemoveObject(handle);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
