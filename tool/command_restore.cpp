@@ -36,6 +36,12 @@ Outcome RunRestore(ToolContext& context, const RestoreArguments& arguments) {
                                                      " bytes long, not a dump of " +
                                                      std::to_string(kFlashSize));
     }
+    // The erase would wipe the dump before a byte of it was read back.
+    if (!context.options.simFile.empty() &&
+        std::filesystem::equivalent(context.options.simFile, arguments.file, error)) {
+        return Outcome::Fail(ExitCode::BadInput,
+                             arguments.file + " is the simulated board's own flash file");
+    }
     ReadOnlyFile dump(std::fopen(arguments.file.c_str(), "rb"));
     if (!dump) {
         return Outcome::Fail(ExitCode::BadInput,

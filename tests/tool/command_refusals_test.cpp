@@ -45,6 +45,7 @@ class RefusalTest : public ToolTest {
         encrypted[4] = 0x02;
         WriteBytes(Path("secret.vgc"), encrypted);
         WriteBytes(Path("short.bin"), Pattern(kFlash - 1, 9));
+        WriteBytes(Path("dump.bin"), Pattern(kFlash, 10));
         WriteBytes(Path("existing.gcb"), {1, 2, 3});
         std::filesystem::create_directory(Path("folder.dol"));
     }
@@ -127,8 +128,12 @@ TEST_F(RefusalTest, EveryRefusalLeavesTheFlashAsItWas) {
          2,
          "kelmtool dump: folder.dol is a folder"},
         {"erase without --yes", {"erase", "2"}, 2, "kelmtool erase: standard input is no terminal"},
+        {"restore of the board's own flash file",
+         {"restore", "flash.bin", "--yes"},
+         2,
+         "kelmtool restore: flash.bin is the simulated board's own flash file"},
         {"restore without --yes",
-         {"restore", "flash.bin"},
+         {"restore", "dump.bin"},
          2,
          "kelmtool restore: standard input is no terminal"},
         {"no board", {"info"}, 3, "kelmtool info: no kelm board found", false},
