@@ -8,7 +8,9 @@
 
 #include "device/input_text.h"
 
-// Private window messages; wParam points to text.
+// Private window messages. MSG_STATUS_TEXT and MSG_MONITOR_FAILED carry a pointer to text in
+// wParam; MSG_INPUT_STATE carries the monitor's state, which the dialog does not read through it
+// but copies under the state's lock (CopyInputState).
 constexpr UINT MSG_INPUT_STATE = WM_USER + 100;     // 1124
 constexpr UINT MSG_STATUS_TEXT = WM_USER + 101;     // 1125
 constexpr UINT MSG_MONITOR_FAILED = WM_USER + 102;  // 1126
