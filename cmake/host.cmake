@@ -32,8 +32,9 @@ if(EXISTS ${KELM_RC})
         ${CMAKE_SOURCE_DIR}/src/ui/*.ico ${CMAKE_SOURCE_DIR}/src/ui/*.manifest)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/kelm.res
         COMMAND ${KELM_WINDRES} -I ${CMAKE_SOURCE_DIR}/src/ui -I ${CMAKE_SOURCE_DIR}/src
+                -I ${CMAKE_BINARY_DIR}/generated
                 -O res -i ${KELM_RC} -o ${CMAKE_BINARY_DIR}/kelm.res
-        DEPENDS ${KELM_RC_INPUTS}
+        DEPENDS ${KELM_RC_INPUTS} ${CMAKE_BINARY_DIR}/generated/kelm_version.h
         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/src/ui)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/kelm_res.cpp
         COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_BINARY_DIR}/kelm.res
