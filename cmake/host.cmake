@@ -113,3 +113,6 @@ if(TARGET demo_tests)
     target_include_directories(kelm_demo_parts PUBLIC ${CMAKE_SOURCE_DIR})
     target_link_libraries(demo_tests PRIVATE kelm_demo_parts)
 endif()
+
+# kelmtool's command scenarios and its manual page against --help (tests/cli/).
+include(${CMAKE_SOURCE_DIR}/cmake/kelmtool_tests.cmake)

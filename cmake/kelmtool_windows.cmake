@@ -35,3 +35,14 @@ elseif(MINGW)
     target_compile_options(kelmtool PRIVATE -include ${CMAKE_SOURCE_DIR}/cmake/mingw_std_mutex.h)
     target_link_options(kelmtool PRIVATE -static -static-libgcc -static-libstdc++)
 endif()
+
+# The command scenarios of tests/cli/, the same as the host build runs against the Linux kelmtool,
+# here against kelmtool.exe under Wine; with no board passed to Wine, also info's exit 3 and an
+# empty list.
+if(KELM_WINDOWS_TESTS AND KELM_WINE)
+    add_test(NAME kelmtool_exe_scenarios
+        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/scenarios.sh --no-board
+            ${CMAKE_BINARY_DIR}/kelmtool-scenarios ${CMAKE_SOURCE_DIR}/src/data/vgc_block.bin
+            env WINEDEBUG=-all WINEPREFIX=${KELM_WINEPREFIX} ${KELM_WINE} $<TARGET_FILE:kelmtool>)
+    set_tests_properties(kelmtool_exe_scenarios PROPERTIES TIMEOUT 300 LABELS windows)
+endif()
