@@ -16,6 +16,8 @@ PACKAGES=(
     clang libclang-rt-14-dev gcovr googletest
     # kelmtool: hidapi's hidraw backend, CLI11 for its arguments, nlohmann-json for --json
     libhidapi-dev libcli11-dev nlohmann-json3-dev
+    # the packages (scripts/package.sh) and their checks: dpkg-shlibdeps, lintian, the zip
+    dpkg-dev lintian zip unzip
 )
 
 missing=()
