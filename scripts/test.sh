@@ -281,21 +281,24 @@ if step "packages: build" bash scripts/package.sh; then
             eval '[[ "$("$unpacked/deb/usr/bin/kelmtool" --version)" == "kelmtool $version" ]]'
         check "extracted kelmtool: the command scenarios on --sim files" \
             bash tests/cli/scenarios.sh "$unpacked/scenarios" src/data/vgc_block.bin \
-            "$unpacked/deb/usr/bin/kelmtool"
+            "$PWD/$unpacked/deb/usr/bin/kelmtool"
     else
         fail "kelmtool .deb: dpkg-deb -x failed"
     fi
     zip_files=$(unzip -Z1 "$zip")
     check "windows zip: kelm.exe, kelmtool.exe, README.txt, INSTALL.txt" \
         holds_all "$zip_files" "kelm-$version-windows-x64/"{kelm.exe,kelmtool.exe,README.txt,INSTALL.txt}
-    if unzip -q "$zip" -d "$unpacked/zip" && wine_up; then
+    if ! unzip -q "$zip" -d "$unpacked/zip"; then
+        fail "windows zip: cannot unpack it"
+    # A server left running would make wine_up's "wineserver -p" fail.
+    elif ! { "${wine_env[@]}" wineserver -k 2>/dev/null; wine_up; }; then
+        fail "windows zip: Wine does not start"
+    else
         timeout 120 "${wine_env[@]}" wine "$unpacked/zip/kelm-$version-windows-x64/kelmtool.exe" \
             --version </dev/null >"$unpacked/wine-version.txt" 2>&1
         echo "zipped kelmtool.exe --version under Wine: exit $?"
         check "zipped kelmtool.exe --version under Wine is $version" \
             grep -qx "kelmtool $version" <(tr -d '\r' <"$unpacked/wine-version.txt")
-    else
-        fail "windows zip: cannot unpack it or start Wine"
     fi
     "${wine_env[@]}" wineserver -k 2>/dev/null
 fi

@@ -10,6 +10,8 @@
 #
 # Every run's output goes to files, never through a pipe: a Wine service started by the run
 # could inherit a pipe and hold it open long after the program ended.
+# The checks are strings that check() evaluates, hence single quotes around expansions.
+# shellcheck disable=SC2016
 set -uo pipefail
 
 no_board=0
