@@ -139,6 +139,11 @@ check "info --json: slot 5 used, owned by slot 4" \
 kt --sim flash.bin info
 check "info: a table on standard output" eval 'exited 0 && says out "^ +5 +\\.\\.\\. +used +4$"'
 
+kt --sim flash.bin --trace info
+check "info --trace: the table on standard output, one line per report on standard error" eval \
+    'exited 0 && says out "^images:$" && [[ $(wc -l <err) -gt 32 ]] &&
+     [[ -z "$(grep -Ev "^(out|feature)( [0-9a-f]{2}){65}$" err)" ]]'
+
 # --- backup and verify ---
 kt --sim flash.bin backup 5 -o run.gcb
 check "backup of slot 5: done" exited 0
