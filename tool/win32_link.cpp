@@ -273,7 +273,9 @@ class Win32Link : public BoardLink {
     InputRead ReadInput(uint8_t* report, int timeoutMs) override {
         uint8_t buffer[kReadBufferSize] = {};
         DWORD done = 0;
-        switch (Run(false, buffer, kReadBufferSize, static_cast<DWORD>(timeoutMs), done)) {
+        // A negative timeout would turn into a wait of some 49 days.
+        const DWORD limit = timeoutMs > 0 ? static_cast<DWORD>(timeoutMs) : 0;
+        switch (Run(false, buffer, kReadBufferSize, limit, done)) {
             case Transfer::Done:
                 break;
             case Transfer::Timeout:
