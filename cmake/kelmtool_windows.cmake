@@ -44,5 +44,13 @@ if(KELM_WINDOWS_TESTS AND KELM_WINE)
         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/scenarios.sh --no-board
             ${CMAKE_BINARY_DIR}/kelmtool-scenarios ${CMAKE_SOURCE_DIR}/src/data/vgc_block.bin
             env WINEDEBUG=-all WINEPREFIX=${KELM_WINEPREFIX} ${KELM_WINE} $<TARGET_FILE:kelmtool>)
-    set_tests_properties(kelmtool_exe_scenarios PROPERTIES TIMEOUT 300 LABELS windows)
+    # With Wine's HID.DLL switched off (the library cannot be loaded): no board, an empty list,
+    # and a --path refused with exit 3, each without a crash.
+    add_test(NAME kelmtool_exe_without_hid_dll
+        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/scenarios.sh --no-board-only
+            ${CMAKE_BINARY_DIR}/kelmtool-no-hid ${CMAKE_SOURCE_DIR}/src/data/vgc_block.bin
+            env WINEDEBUG=-all WINEDLLOVERRIDES=hid=d WINEPREFIX=${KELM_WINEPREFIX} ${KELM_WINE}
+            $<TARGET_FILE:kelmtool>)
+    set_tests_properties(kelmtool_exe_scenarios kelmtool_exe_without_hid_dll PROPERTIES
+        TIMEOUT 300 LABELS windows)
 endif()

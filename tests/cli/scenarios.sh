@@ -2,11 +2,12 @@
 # kelmtool as a whole program against --sim flash files: the same scenarios for the Linux build
 # and for kelmtool.exe under Wine, so that the two are held to the same behaviour.
 #
-#   scenarios.sh [--no-board] WORK_DIR VGC_BLOCK COMMAND...
+#   scenarios.sh [--no-board | --no-board-only] WORK_DIR VGC_BLOCK COMMAND...
 #
 # COMMAND runs kelmtool (for Windows: env WINEPREFIX=... wine kelmtool.exe). WORK_DIR is emptied
 # and used for the files. VGC_BLOCK is the 1792-byte block a VGC image carries. --no-board adds
-# the checks that hold only where no board is attached: info exits 3, list lists none.
+# the checks that hold only where no board is attached: info exits 3, list lists none, a --path
+# that leads nowhere exits 3; --no-board-only runs just those.
 #
 # Every run's output goes to files, never through a pipe: a Wine service started by the run
 # could inherit a pipe and hold it open long after the program ended.
@@ -15,10 +16,11 @@
 set -uo pipefail
 
 no_board=0
-if [[ ${1:-} == --no-board ]]; then
-    no_board=1
-    shift
-fi
+sim=1
+case ${1:-} in
+    --no-board) no_board=1 && shift ;;
+    --no-board-only) no_board=1 && sim=0 && shift ;;
+esac
 if [[ $# -lt 3 ]]; then
     echo "usage: $0 [--no-board] WORK_DIR VGC_BLOCK COMMAND..." >&2
     exit 2
@@ -77,6 +79,8 @@ pattern() { awk -v n="$1" -v s="$2" 'BEGIN { for (i = 0; i < n; i++) printf "%c"
 # unchanged FILE COPY: a refusal left the file as it was.
 unchanged() { cmp -s "$1" "$2"; }
 
+# The scenarios on --sim files, up to the no-board checks (left unindented).
+if [[ $sim -eq 1 ]]; then
 # The images: a 100-byte DOL, a 70,000-byte ELF (two slots), a 300-byte GCB whose own size field
 # is wrong, a 3,000-byte VGC, and the files that must be refused.
 pattern 100 3 >a.dol
@@ -215,6 +219,8 @@ kt --sim wrong-size.bin info
 check "refused, exit 2: a flash file of the wrong size, left untouched" \
     eval 'exited 2 && unchanged wrong-size.bin wrong-size-before.bin'
 
+fi
+
 # --- no board ---
 if [[ $no_board -eq 1 ]]; then
     kt info
@@ -223,6 +229,9 @@ if [[ $no_board -eq 1 ]]; then
     check "no board: list shows none" eval 'exited 0 && says out "^no kelm board attached$"'
     kt --json list
     check "no board: list --json gives an empty list" eval 'exited 0 && says out "\"boards\": \[\]"'
+    kt --path nowhere info
+    check "no board: a --path leading nowhere exits 3 and says why" \
+        eval 'exited 3 && says err "cannot (open nowhere|load HID\.DLL)"'
 fi
 
 echo "scenarios: $passed passed, $failed failed"
