@@ -125,6 +125,10 @@ build_zip() {
     echo "package: $out/$name.zip"
 }
 
-[[ $want_deb -eq 1 ]] && build_deb
-[[ $want_zip -eq 1 ]] && build_zip
-exit 0
+# Called outside any condition, so that set -e stops them at the first failure.
+if [[ $want_deb -eq 1 ]]; then
+    build_deb
+fi
+if [[ $want_zip -eq 1 ]]; then
+    build_zip
+fi
