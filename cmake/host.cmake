@@ -23,14 +23,15 @@ target_include_directories(kelm_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(kelm_core PUBLIC kelm_portable win32_standin)
 
 # kelm_embed_res(RC NAME SYMBOL DEPENDS...): compiles the resource script RC with the resource
-# compiler that kelm.exe uses (its folder the working and include folder, with src/) into
-# NAME.res, and generates generated/NAME_res.cpp, which defines SYMBOL as the .res file's bytes.
+# compiler that kelm.exe uses (its folder the working and include folder, with src/ and the
+# generated headers) into NAME.res, and generates generated/NAME_res.cpp, which defines SYMBOL
+# as the .res file's bytes.
 function(kelm_embed_res rc name symbol)
     find_program(KELM_WINDRES NAMES x86_64-w64-mingw32-windres windres REQUIRED)
     get_filename_component(folder ${rc} DIRECTORY)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${name}.res
         COMMAND ${KELM_WINDRES} -I ${folder} -I ${CMAKE_SOURCE_DIR}/src
-                -O res -i ${rc} -o ${CMAKE_BINARY_DIR}/${name}.res
+                -I ${CMAKE_BINARY_DIR}/generated -O res -i ${rc} -o ${CMAKE_BINARY_DIR}/${name}.res
         DEPENDS ${rc} ${ARGN}
         WORKING_DIRECTORY ${folder})
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/${name}_res.cpp
@@ -47,7 +48,8 @@ if(EXISTS ${KELM_RC})
     file(GLOB KELM_RC_INPUTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/*.rc
         ${CMAKE_SOURCE_DIR}/src/ui/*.h ${CMAKE_SOURCE_DIR}/src/ui/*.bmp
         ${CMAKE_SOURCE_DIR}/src/ui/*.ico ${CMAKE_SOURCE_DIR}/src/ui/*.manifest)
-    kelm_embed_res(${KELM_RC} kelm kKelmRes ${KELM_RC_INPUTS})
+    kelm_embed_res(${KELM_RC} kelm kKelmRes ${KELM_RC_INPUTS}
+        ${CMAKE_BINARY_DIR}/generated/kelm_version.h)
     add_library(kelm_resources STATIC ${CMAKE_BINARY_DIR}/generated/kelm_res.cpp)
 else()
     file(WRITE ${CMAKE_BINARY_DIR}/generated/kelm_res_empty.cpp
@@ -115,3 +117,6 @@ if(TARGET demo_tests)
     target_include_directories(kelm_demo_parts PUBLIC ${CMAKE_SOURCE_DIR})
     target_link_libraries(demo_tests PRIVATE kelm_demo_parts)
 endif()
+
+# kelmtool's command scenarios and its manual page against --help (tests/cli/).
+include(${CMAKE_SOURCE_DIR}/cmake/kelmtool_tests.cmake)

@@ -7,17 +7,19 @@ enable_language(RC)
 set(CMAKE_C_STANDARD_LIBRARIES "")
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 
-# The dialog, logo, icon, manifest and version. The resource compiler finds resource.h and the
-# image files through the include directories.
+# The dialog, logo, icon, manifest and version. The resource compiler finds resource.h, the
+# generated kelm_version.h and the image files through the include directories.
 add_executable(kelm WIN32 ${KELM_SOURCES} ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc)
-target_include_directories(kelm PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/src/ui)
+target_include_directories(kelm PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/src/ui
+    ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(kelm PRIVATE setupapi comdlg32 user32 kernel32)
 # build/<folder>/kelm.exe with every generator: the generator expression keeps the multi-config
 # ones (Visual Studio) from adding a Release/ or Debug/ folder.
 set_target_properties(kelm PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<1:${CMAKE_BINARY_DIR}>)
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc APPEND PROPERTY OBJECT_DEPENDS
     ${CMAKE_SOURCE_DIR}/src/ui/resource.h ${CMAKE_SOURCE_DIR}/src/ui/logo.bmp
-    ${CMAKE_SOURCE_DIR}/src/ui/kelm.ico ${CMAKE_SOURCE_DIR}/src/ui/kelm.manifest)
+    ${CMAKE_SOURCE_DIR}/src/ui/kelm.ico ${CMAKE_SOURCE_DIR}/src/ui/kelm.manifest
+    ${CMAKE_BINARY_DIR}/generated/kelm_version.h)
 
 if(MSVC)
     # The C runtime linked in, so that kelm.exe runs without the Visual C++ redistributable.
@@ -47,7 +49,7 @@ endif()
 
 add_executable(kelm-demo WIN32 ${KELM_SOURCES} ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc)
 target_include_directories(kelm-demo PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/src/ui
-    ${CMAKE_SOURCE_DIR})
+    ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 if(MSVC)
     target_compile_options(kelm-demo PRIVATE
         $<$<COMPILE_LANGUAGE:CXX>:/FI${CMAKE_SOURCE_DIR}/demo/device_seam.h>)

@@ -11,6 +11,7 @@
 #   6. each fuzz target (libFuzzer, ASan, UBSan) for 60 seconds.
 #   7. kelm-demo.exe (kelm.exe checked to hold nothing of it) and the end-to-end tests: the
 #      demo under Wine and Xvfb, worked from outside.
+#   8. the packages (scripts/package.sh): the kelmtool .deb and the Windows zip, checked.
 # Goes on after a failure so that one run shows them all; exits non-zero if anything failed.
 # The last line counts every test and check: "summary: N passed, M failed".
 #
@@ -149,6 +150,21 @@ if step "windows: configure" cmake --preset windows &&
     fi
 fi
 
+# kelmtool.exe, built by the same preset: a 64-bit console program, HID.DLL loaded by name, no
+# MinGW DLL. Its command scenarios run under Wine with the tests of step 4.
+tool_exe=build/windows/kelmtool.exe
+if [[ -f "$tool_exe" ]] && tool_headers=$(x86_64-w64-mingw32-objdump -p "$tool_exe"); then
+    tool_imports=$(grep -i 'DLL Name:' <<<"$tool_headers" | awk '{print tolower($3)}' | sort -u)
+    echo "kelmtool.exe imports: $(tr '\n' ' ' <<<"$tool_imports")"
+    check "kelmtool.exe is PE32+" grep -Eq '^Magic[[:space:]]+020b' <<<"$tool_headers"
+    check "kelmtool.exe is a console program" \
+        grep -Eq '^Subsystem[[:space:]]+0+3[[:space:]]' <<<"$tool_headers"
+    check "kelmtool.exe does not import HID.DLL" lacks 'hid\.dll' "$tool_imports"
+    check "kelmtool.exe needs no MinGW DLL" lacks '(libgcc|libstdc|libwinpthread).*' "$tool_imports"
+else
+    fail "windows: $tool_exe missing or unreadable"
+fi
+
 # 4. The window-free tests of the Windows build (report layouts, slot headers, placement, file
 # lengths), under Wine with a prefix of their own. The prefix is made once (Wine's first start
 # takes a while); one persistent wineserver serves every test, and wineboot starts Wine's
@@ -271,5 +287,64 @@ else
     fail "demo: $kelm_exe or $demo_exe missing"
 fi
 echo "time: end-to-end tests $((SECONDS - started)) s"
+
+holds_all() {  # holds_all LISTING LINE...: every LINE is a line of LISTING
+    local listing=$1 line
+    shift
+    for line in "$@"; do
+        grep -qxF -- "$line" <<<"$listing" || return 1
+    done
+}
+
+# 8. The packages of scripts/package.sh: the .deb checked by lintian, extracted (never installed)
+# and its kelmtool run from there through the command scenarios; the Windows zip listed and its
+# kelmtool.exe run under Wine, its output read from a file.
+started=$SECONDS
+if step "packages: build" bash scripts/package.sh; then
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/kelmtool/CMakeCache.txt)
+    deb=build/package/kelmtool_${version}_$(dpkg --print-architecture).deb
+    zip=build/package/kelm-${version}-windows-x64.zip
+    unpacked=build/package/check
+    rm -rf "$unpacked" && mkdir -p "$unpacked"
+    lintian --fail-on error "$deb" >"$unpacked/lintian.txt" 2>&1
+    lintian_status=$?
+    sed 's/^/lintian: /' "$unpacked/lintian.txt"
+    check "kelmtool .deb: lintian finds no error" \
+        eval '[[ $lintian_status -eq 0 ]] && lacks "E: .*" "$(cat "$unpacked/lintian.txt")"'
+    deb_files=$(dpkg-deb -c "$deb" | awk '{print $6}')
+    check "kelmtool .deb: program, udev rule, manual page, README, copyright" \
+        holds_all "$deb_files" ./usr/bin/kelmtool ./usr/lib/udev/rules.d/60-kelm.rules \
+        ./usr/share/man/man1/kelmtool.1.gz ./usr/share/doc/kelmtool/README.md.gz \
+        ./usr/share/doc/kelmtool/copyright
+    check "kelmtool .deb: depends on libhidapi-hidraw0 and the C++ runtime" \
+        eval 'dpkg-deb -f "$deb" Depends | grep -q "libhidapi-hidraw0" &&
+              dpkg-deb -f "$deb" Depends | grep -q "libstdc++6"'
+    if dpkg-deb -x "$deb" "$unpacked/deb"; then
+        check "extracted kelmtool --version is $version" \
+            eval '[[ "$("$unpacked/deb/usr/bin/kelmtool" --version)" == "kelmtool $version" ]]'
+        check "extracted kelmtool: the command scenarios on --sim files" \
+            bash tests/cli/scenarios.sh "$unpacked/scenarios" src/data/vgc_block.bin \
+            "$PWD/$unpacked/deb/usr/bin/kelmtool"
+    else
+        fail "kelmtool .deb: dpkg-deb -x failed"
+    fi
+    zip_files=$(unzip -Z1 "$zip")
+    check "windows zip: kelm.exe, kelmtool.exe, README.txt, INSTALL.txt" \
+        holds_all "$zip_files" "kelm-$version-windows-x64/"{kelm.exe,kelmtool.exe,README.txt,INSTALL.txt}
+    if ! unzip -q "$zip" -d "$unpacked/zip"; then
+        fail "windows zip: cannot unpack it"
+    # A server left running would make wine_up's "wineserver -p" fail.
+    elif ! { "${wine_env[@]}" wineserver -k 2>/dev/null; wine_up; }; then
+        fail "windows zip: Wine does not start"
+    else
+        timeout 120 "${wine_env[@]}" wine "$unpacked/zip/kelm-$version-windows-x64/kelmtool.exe" \
+            --version </dev/null >"$unpacked/wine-version.txt" 2>&1
+        echo "zipped kelmtool.exe --version under Wine: exit $?"
+        check "zipped kelmtool.exe --version under Wine is $version" \
+            grep -qx "kelmtool $version" <(tr -d '\r' <"$unpacked/wine-version.txt")
+    fi
+    "${wine_env[@]}" wineserver -k 2>/dev/null
+fi
+echo "time: packages $((SECONDS - started)) s"
 
 finish
