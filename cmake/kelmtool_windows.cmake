@@ -25,15 +25,11 @@ target_include_directories(kelmtool SYSTEM PRIVATE ${KELMTOOL_THIRD_PARTY})
 target_compile_definitions(kelmtool PRIVATE KELM_VERSION="${PROJECT_VERSION}")
 target_link_libraries(kelmtool PRIVATE setupapi kernel32)
 set_target_properties(kelmtool PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<1:${CMAKE_BINARY_DIR}>)
-if(MSVC)
-    set_target_properties(kelmtool PROPERTIES
-        MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
-    target_compile_definitions(kelmtool PRIVATE _CRT_SECURE_NO_WARNINGS)
-elseif(MINGW)
+kelm_self_contained(kelmtool)
+if(MINGW)
     # The simulated board and the tool's waits need std::mutex and std::this_thread, which
     # MinGW's win32 thread model lacks: the shim the demo uses supplies them.
     target_compile_options(kelmtool PRIVATE -include ${CMAKE_SOURCE_DIR}/cmake/mingw_std_mutex.h)
-    target_link_options(kelmtool PRIVATE -static -static-libgcc -static-libstdc++)
 endif()
 
 # The command scenarios of tests/cli/, the same as the host build runs against the Linux kelmtool,

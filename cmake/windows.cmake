@@ -7,6 +7,22 @@ enable_language(RC)
 set(CMAKE_C_STANDARD_LIBRARIES "")
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 
+# kelm_self_contained(TARGET...): each program runs from its folder alone, with no runtime DLL
+# beside it: the C (and C++) runtime linked in, with MSVC or MinGW alike.
+function(kelm_self_contained)
+    foreach(target ${ARGN})
+        if(MSVC)
+            # Without the Visual C++ redistributable; the plain C file and string routines are
+            # used on purpose.
+            set_target_properties(${target} PROPERTIES
+                MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+            target_compile_definitions(${target} PRIVATE _CRT_SECURE_NO_WARNINGS)
+        elseif(MINGW)
+            target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+        endif()
+    endforeach()
+endfunction()
+
 # The dialog, logo, icon, manifest and version. The resource compiler finds resource.h, the
 # generated kelm_version.h and the image files through the include directories.
 add_executable(kelm WIN32 ${KELM_SOURCES} ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc)
@@ -21,17 +37,10 @@ set_property(SOURCE ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc APPEND PROPERTY OBJECT_DE
     ${CMAKE_SOURCE_DIR}/src/ui/kelm.ico ${CMAKE_SOURCE_DIR}/src/ui/kelm.manifest
     ${CMAKE_BINARY_DIR}/generated/kelm_version.h)
 
+kelm_self_contained(kelm)
 if(MSVC)
-    # The C runtime linked in, so that kelm.exe runs without the Visual C++ redistributable.
-    set_target_properties(kelm PROPERTIES
-        MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
-    # The program uses the standard C library's plain file and string routines on purpose.
-    target_compile_definitions(kelm PRIVATE _CRT_SECURE_NO_WARNINGS)
     # kelm.rc carries the manifest; one made by the linker would be a second resource 24/1.
     target_link_options(kelm PRIVATE /MANIFEST:NO)
-elseif(MINGW)
-    # No MinGW DLLs beside the exe.
-    target_link_options(kelm PRIVATE -static -static-libgcc -static-libstdc++)
 endif()
 
 # kelm-demo.exe: the same program and window, with the device link wired to the simulated board
@@ -59,14 +68,9 @@ else()
 endif()
 target_link_libraries(kelm-demo PRIVATE kelm_demo_board setupapi comdlg32 user32 kernel32)
 set_target_properties(kelm-demo PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<1:${CMAKE_BINARY_DIR}>)
+kelm_self_contained(kelm-demo kelm_demo_board)
 if(MSVC)
-    set_target_properties(kelm-demo kelm_demo_board PROPERTIES
-        MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
-    target_compile_definitions(kelm-demo PRIVATE _CRT_SECURE_NO_WARNINGS)
-    target_compile_definitions(kelm_demo_board PRIVATE _CRT_SECURE_NO_WARNINGS)
     target_link_options(kelm-demo PRIVATE /MANIFEST:NO)
-elseif(MINGW)
-    target_link_options(kelm-demo PRIVATE -static -static-libgcc -static-libstdc++)
 endif()
 
 # The end-to-end tests' driver (tests/e2e/): a console program that runs beside kelm-demo.exe
@@ -81,12 +85,6 @@ if(E2E_DRIVER_SOURCES)
     target_link_libraries(kelm-e2e-handle-holder PRIVATE kernel32)
     foreach(program kelm-e2e-driver kelm-e2e-handle-holder)
         set_target_properties(${program} PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<1:${CMAKE_BINARY_DIR}>)
-        if(MSVC)
-            set_target_properties(${program} PROPERTIES
-                MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
-            target_compile_definitions(${program} PRIVATE _CRT_SECURE_NO_WARNINGS)
-        elseif(MINGW)
-            target_link_options(${program} PRIVATE -static -static-libgcc -static-libstdc++)
-        endif()
     endforeach()
+    kelm_self_contained(kelm-e2e-driver kelm-e2e-handle-holder)
 endif()

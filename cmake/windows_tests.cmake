@@ -77,7 +77,7 @@ foreach(entry ${KELM_WINDOWS_TESTS_BY_AREA})
     set(target ${area}_windows_tests)
     add_executable(${target} ${sources})
     target_link_libraries(${target} PRIVATE kelm_core_windows gtest_main)
-    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+    kelm_self_contained(${target})
     set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR
         "env;WINEDEBUG=-all;WINEPREFIX=${KELM_WINEPREFIX};${KELM_WINE}")
     # Listed when ctest runs, not at build time: by then scripts/test.sh has made the prefix.
