@@ -2,6 +2,38 @@
 #include "write_plan.h"
 
 #include "catalogue/flash_layout.h"
+#include "device/report_layout.h"
+
+namespace {
+
+bool AllErased(const uint8_t* bytes, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (bytes[i] != kErasedByte) return false;
+    }
+    return true;
+}
+
+// Cuts a span, which begins and ends with data, wherever one of its data reports would carry
+// only 0xFF.
+void AddSpan(const uint8_t* piece, uint32_t start, uint32_t end, std::vector<WriteSpan>& spans) {
+    uint32_t at = start + kPayloadSize;
+    while (at < end) {
+        const uint32_t n = end - at < kPayloadSize ? end - at : kPayloadSize;
+        if (!AllErased(piece + at, n)) {
+            at += n;
+            continue;
+        }
+        uint32_t lastData = at - 1;
+        while (piece[lastData] == kErasedByte) --lastData;
+        spans.push_back({start, lastData - start + 1});
+        start = at + n;
+        while (piece[start] == kErasedByte) ++start;
+        at = start + kPayloadSize;
+    }
+    spans.push_back({start, end - start});
+}
+
+}  // namespace
 
 std::vector<WriteSpan> PlanSpans(const uint8_t* piece, uint32_t count) {
     std::vector<WriteSpan> spans;
@@ -21,7 +53,7 @@ std::vector<WriteSpan> PlanSpans(const uint8_t* piece, uint32_t count) {
             if (runEnd - at >= kSkippedRunLength || runEnd == count) break;
             at = runEnd;
         }
-        spans.push_back({start, lastData - start + 1});
+        AddSpan(piece, start, lastData + 1, spans);
         at = lastData + 1;
     }
     return spans;

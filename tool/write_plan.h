@@ -14,6 +14,8 @@ struct WriteSpan {
 };
 
 // The spans of bytes to send from a piece of count bytes: they begin and end with a byte other
-// than 0xFF and are separated by runs of kSkippedRunLength 0xFF bytes or more. A piece of only
-// 0xFF gives none.
+// than 0xFF and are separated by runs of kSkippedRunLength 0xFF bytes or more, and by any shorter
+// run that would fill a whole data report of its span (ending the span there costs one CMD_WRITE
+// and saves at least that report). So no data report carries only 0xFF. A piece of only 0xFF
+// gives none.
 std::vector<WriteSpan> PlanSpans(const uint8_t* piece, uint32_t count);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,12 +28,15 @@ TEST(WritePlanTest, SkipsRunsOf126ErasedBytesAndTrimsTheEnds) {
         {"empty", {}, {}},
         {"all erased", {-32768}, {}},
         {"one byte", {1}, {{0, 1}}},
-        {"125 erased inside: kept", {10, -125, 10}, {{0, 145}}},
+        {"125 erased inside filling a report: skipped", {10, -125, 10}, {{0, 10}, {135, 10}}},
+        {"70 erased off the report grid: kept", {100, -70, 10}, {{0, 180}}},
+        {"63 erased on the report grid: skipped", {63, -63, 1}, {{0, 63}, {126, 1}}},
+        {"62 erased: kept", {63, -62, 1}, {{0, 126}}},
         {"126 erased inside: skipped", {10, -126, 10}, {{0, 10}, {136, 10}}},
         {"300 erased inside: skipped", {10, -300, 10}, {{0, 10}, {310, 10}}},
         {"short erased lead and tail: trimmed", {-3, 5, -4}, {{3, 5}}},
         {"long erased tail", {5, -5000}, {{0, 5}}},
-        {"several runs", {1, -126, 1, -125, 1, -127, 1}, {{0, 1}, {127, 127}, {381, 1}}},
+        {"several runs", {1, -126, 1, -125, 1, -127, 1}, {{0, 1}, {127, 1}, {253, 1}, {381, 1}}},
         {"whole chunk of data", {32768}, {{0, 32768}}},
     };
     for (const PlanCase& c : cases) {
@@ -65,6 +69,13 @@ TEST(WritePlanTest, EveryDataByteIsSentOnce) {
             ASSERT_NE(piece[span.offset], 0xFF);
             ASSERT_NE(piece[span.offset + span.length - 1], 0xFF);
             for (uint32_t i = span.offset; i < span.offset + span.length; ++i) sent[i] = piece[i];
+            // No data report of the span carries only 0xFF.
+            for (uint32_t at = span.offset; at < span.offset + span.length; at += 63) {
+                const uint32_t n = std::min<uint32_t>(63, span.offset + span.length - at);
+                ASSERT_TRUE(std::any_of(piece.begin() + at, piece.begin() + at + n,
+                                        [](uint8_t b) { return b != 0xFF; }))
+                    << "round " << round << ", report at " << at;
+            }
             end = span.offset + span.length;
         }
         ASSERT_EQ(sent, piece) << "round " << round;
