@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/board.h"
+#include "testworld/world.h"
 
 namespace fuzzworld {
 
@@ -31,8 +32,8 @@ void Disconnect(sim::Board& board, HWND window);
 [[noreturn]] void Fail(const std::string& what);
 void Check(bool condition, const std::string& what);
 
-std::vector<std::string> BoxTexts();  // texts of the message boxes shown since Connect
-std::string Status(HWND window);      // the status line's text
+using testworld::BoxTexts;  // texts of the message boxes shown since Connect
+using testworld::Status;    // the status line's text
 
 // A folder of its own under /tmp for the files a target writes; removed at exit.
 const std::string& TempFolder();
