@@ -25,7 +25,8 @@ void Init();
 // with an empty log, HID.DLL bound, the board opened. Returns the window, which is also MainWindow.
 HWND Connect(sim::Board& board);
 // Closes the channel, releases HID.DLL and destroys the window; then fails when a handle or a
-// device list was left open, HID.DLL is still loaded, or the board saw a protocol breach.
+// device list was left open, a read was still owed after its thread ended, HID.DLL is still
+// loaded, or the board saw a protocol breach.
 void Disconnect(sim::Board& board, HWND window);
 
 // Prints what broke and aborts; libFuzzer then saves the input as crash-<sha1>.
