@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/board.h"
+#include "testworld/world.h"
 
 struct World {
     sim::Board* board = nullptr;
@@ -33,14 +34,11 @@ uint64_t ReportCount(const World& world);
 // UpdateWindow calls on the main window so far.
 int RepaintCount(const World& world);
 
-// A 256-byte slot header: magic, name, reserved 0, size big-endian.
-std::vector<uint8_t> SlotHeaderBytes(const char (&magic)[4], const std::string& name,
-                                     uint32_t size);
-// Deterministic bytes without runs that could hide an offset.
-std::vector<uint8_t> PatternBytes(size_t length, uint32_t seed);
+using testworld::PatternBytes;
+using testworld::ReadWholeFile;
+using testworld::SlotHeaderBytes;
+
 // An application of `slots` slots at `slot`: header, then pattern bytes to the end of its run.
 void LayApplication(sim::Board& board, int slot, int slots);
 // A file of pattern bytes in the world's folder; returns its path ("" when it failed).
 std::string WritePatternFile(const World& world, const std::string& name, size_t length);
-// A file's bytes ("" and empty when it cannot be read).
-std::vector<uint8_t> ReadWholeFile(const std::string& path);

@@ -49,7 +49,7 @@ void RunPaced(benchmark::State& state, Paced what) {
                 break;
             case Paced::Scan:
                 ScanCatalogue(world.window);
-                done &= SlotMap[kSlotCount - 1].state == Used;
+                done &= SlotMap[kSlotCount - 1].state == SlotState::Used;
                 break;
         }
         ++operations;

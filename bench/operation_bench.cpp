@@ -70,7 +70,7 @@ void RunScans(benchmark::State& state, bool images) {
     for (auto _ : state) {
         Timed(world, tally, [&] { ScanCatalogue(world.window); });
     }
-    const bool done = images ? SlotMap[kSlotCount - 1].state == Used : AllSlotsFree();
+    const bool done = images ? SlotMap[kSlotCount - 1].state == SlotState::Used : AllSlotsFree();
     Finish(state, world, tally, kScanBytes, done);
 }
 

@@ -65,5 +65,5 @@ bool FileHoldsSlots(const World& world, const std::string& file, int slots) {
 
 bool AllSlotsFree() {
     return std::all_of(std::begin(SlotMap), std::end(SlotMap),
-                       [](const SlotEntry& entry) { return entry.state == Free; });
+                       [](const SlotEntry& entry) { return entry.state == SlotState::Free; });
 }

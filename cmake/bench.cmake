@@ -12,4 +12,4 @@ file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
 add_executable(kelm_bench ${BENCH_SOURCES})
 target_include_directories(kelm_bench PRIVATE ${CMAKE_SOURCE_DIR}/bench ${CMAKE_SOURCE_DIR}/src)
 # kelmtool's core too: kelmtool's write, info, dump and restore are measured against the window's.
-target_link_libraries(kelm_bench PRIVATE kelm_core kelmtool_core sim_board benchmark::benchmark)
+target_link_libraries(kelm_bench PRIVATE test_world kelm_core kelmtool_core sim_board benchmark::benchmark)

@@ -17,7 +17,7 @@ list(FILTER FUZZ_SUPPORT_SOURCES EXCLUDE REGEX "/kelmtool_[^/]*\\.cpp$")
 
 add_library(fuzz_support STATIC ${FUZZ_SUPPORT_SOURCES})
 target_include_directories(fuzz_support PUBLIC ${CMAKE_SOURCE_DIR}/fuzz ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(fuzz_support PUBLIC kelm_core kelm_resources sim_board)
+target_link_libraries(fuzz_support PUBLIC test_world kelm_core kelm_resources sim_board)
 
 add_library(fuzz_kelmtool STATIC ${FUZZ_KELMTOOL_SOURCES})
 target_include_directories(fuzz_kelmtool PUBLIC ${CMAKE_SOURCE_DIR}/fuzz)

@@ -60,10 +60,16 @@ endif()
 # Tests: one executable per folder of tests/; the monitor's tests apart, so that they can also
 # run under ThreadSanitizer.
 enable_testing()
+# The world the tests, the fuzz targets and the benchmarks share: no GoogleTest in it.
+file(GLOB TEST_WORLD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/testworld/*.cpp)
+add_library(test_world STATIC ${TEST_WORLD_SOURCES})
+target_include_directories(test_world PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(test_world PUBLIC kelm_core sim_board)
+
 file(GLOB TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(test_support STATIC ${TEST_SUPPORT_SOURCES})
 target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(test_support PUBLIC kelm_core kelm_resources sim_board GTest::gtest GTest::gmock)
+target_link_libraries(test_support PUBLIC test_world kelm_core kelm_resources sim_board GTest::gtest GTest::gmock)
 target_compile_definitions(test_support PUBLIC KELM_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 foreach(area win32 sim device catalogue operations ui reliability demo tool)

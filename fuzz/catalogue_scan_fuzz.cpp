@@ -130,7 +130,7 @@ Expected Model(const std::vector<uint8_t>& flash) {
         bool erased = true;
         for (size_t b = 0; b < kHeaderSize; ++b) erased = erased && header[b] == kErasedByte;
         if (erased) {
-            e.map[i] = {Free, -1};
+            e.map[i] = {SlotState::Free, -1};
             e.labels[i] = kLabelFree;
             ++i;
             continue;
@@ -140,7 +140,7 @@ Expected Model(const std::vector<uint8_t>& flash) {
             if (std::memcmp(header, kKnownMagics[m], 4) == 0) magic = m;
         }
         if (magic < 0) {
-            e.map[i] = {Corrupted, i};
+            e.map[i] = {SlotState::Corrupted, i};
             e.labels[i] = kLabelCorrupted;
             ++i;
             continue;
@@ -152,7 +152,7 @@ Expected Model(const std::vector<uint8_t>& flash) {
         int run = bytes == 0 ? 2 : static_cast<int>((bytes + kSlotSize - 1) / kSlotSize);
         if (i + run > kSlotCount) run = kSlotCount - i;
         for (int k = i; k < i + run; ++k) {
-            e.map[k] = {Used, i};
+            e.map[k] = {SlotState::Used, i};
             e.labels[k] =
                 k == i ? (magic == 0 ? kLabelBios : kLabelApplication) : kLabelContinuation;
         }
@@ -167,17 +167,18 @@ void CheckInvariant() {
     while (k < kSlotCount) {
         const SlotEntry& entry = SlotMap[k];
         const std::string where = "slot " + std::to_string(k);
-        if (entry.state == Free) {
+        if (entry.state == SlotState::Free) {
             Check(entry.owner == -1, where + ": a free slot has an owner");
             ++k;
-        } else if (entry.state == Corrupted) {
+        } else if (entry.state == SlotState::Corrupted) {
             Check(entry.owner == k, where + ": a corrupted slot is not its own run");
             ++k;
         } else {
-            Check(entry.state == Used, where + ": unknown state");
+            Check(entry.state == SlotState::Used, where + ": unknown state");
             Check(entry.owner == k, where + ": a run does not start at its head");
             int end = k + 1;
-            while (end < kSlotCount && SlotMap[end].state == Used && SlotMap[end].owner == k) {
+            while (end < kSlotCount && SlotMap[end].state == SlotState::Used &&
+                   SlotMap[end].owner == k) {
                 ++end;
             }
             k = end;
@@ -185,14 +186,16 @@ void CheckInvariant() {
     }
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const SlotEntry& entry = SlotMap[slot];
-        if (entry.state != Used) continue;
+        if (entry.state != SlotState::Used) continue;
         const std::string where = "slot " + std::to_string(slot);
         Check(entry.owner >= 0 && entry.owner <= slot, where + ": owner not at or before it");
-        Check(SlotMap[entry.owner].state == Used && SlotMap[entry.owner].owner == entry.owner,
+        Check(SlotMap[entry.owner].state == SlotState::Used &&
+                  SlotMap[entry.owner].owner == entry.owner,
               where + ": owner is not a head");
         for (int between = entry.owner; between <= slot; ++between) {
-            Check(SlotMap[between].state == Used && SlotMap[between].owner == entry.owner,
-                  where + ": a gap in its run");
+            Check(
+                SlotMap[between].state == SlotState::Used && SlotMap[between].owner == entry.owner,
+                where + ": a gap in its run");
         }
     }
 }
@@ -227,8 +230,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int slot = 0; slot < kSlotCount; ++slot) {
             const std::string label = standin::Text(window, SlotButtonIds[slot]);
             const SlotEntry& entry = SlotMap[slot];
-            const bool fits = entry.state == Free        ? label == kLabelFree
-                              : entry.state == Corrupted ? label == kLabelCorrupted
+            const bool fits = entry.state == SlotState::Free        ? label == kLabelFree
+                              : entry.state == SlotState::Corrupted ? label == kLabelCorrupted
                               : entry.owner != slot
                                   ? label == kLabelContinuation
                                   : label == kLabelBios || label == kLabelApplication;

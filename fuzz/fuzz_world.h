@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/board.h"
+#include "testworld/world.h"
 
 namespace fuzzworld {
 
@@ -24,15 +25,16 @@ void Init();
 // with an empty log, HID.DLL bound, the board opened. Returns the window, which is also MainWindow.
 HWND Connect(sim::Board& board);
 // Closes the channel, releases HID.DLL and destroys the window; then fails when a handle or a
-// device list was left open, HID.DLL is still loaded, or the board saw a protocol breach.
+// device list was left open, a read was still owed after its thread ended, HID.DLL is still
+// loaded, or the board saw a protocol breach.
 void Disconnect(sim::Board& board, HWND window);
 
 // Prints what broke and aborts; libFuzzer then saves the input as crash-<sha1>.
 [[noreturn]] void Fail(const std::string& what);
 void Check(bool condition, const std::string& what);
 
-std::vector<std::string> BoxTexts();  // texts of the message boxes shown since Connect
-std::string Status(HWND window);      // the status line's text
+using testworld::BoxTexts;  // texts of the message boxes shown since Connect
+using testworld::Status;    // the status line's text
 
 // A folder of its own under /tmp for the files a target writes; removed at exit.
 const std::string& TempFolder();

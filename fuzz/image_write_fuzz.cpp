@@ -256,7 +256,8 @@ void Run(const Case& c) {
     // The map a scan of this flash leaves (the catalogue scan has a target of its own): each
     // taken slot a one-slot run, the rest free.
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        SlotMap[slot] = (c.taken >> slot & 1) != 0 ? SlotEntry{Used, slot} : SlotEntry{Free, -1};
+        SlotMap[slot] = (c.taken >> slot & 1) != 0 ? SlotEntry{SlotState::Used, slot}
+                                                   : SlotEntry{SlotState::Free, -1};
     }
     SetFlashMenuMode(window, MenuMode::Write);
     standin::ClearMessageBoxes();
@@ -352,7 +353,7 @@ void Run(const Case& c) {
                 if (known) {
                     for (uint64_t k = 0; k < clickedSlots; ++k) {
                         const SlotEntry& entry = SlotMap[start + k];
-                        Check(entry.state == Used && entry.owner == start,
+                        Check(entry.state == SlotState::Used && entry.owner == start,
                               "the rescan does not see the run");
                     }
                 }

@@ -306,7 +306,8 @@ int WindowWrite(const ImageCase& c, bool& sent, std::vector<uint8_t>& after) {
     HWND window = fuzzworld::Connect(board);
     board.SetFlash(0, *gBefore);
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        SlotMap[slot] = (c.taken >> slot & 1) != 0 ? SlotEntry{Used, slot} : SlotEntry{Free, -1};
+        SlotMap[slot] = (c.taken >> slot & 1) != 0 ? SlotEntry{SlotState::Used, slot}
+                                                   : SlotEntry{SlotState::Free, -1};
     }
     SetFlashMenuMode(window, MenuMode::Write);
     standin::ClearMessageBoxes();

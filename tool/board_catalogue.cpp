@@ -36,7 +36,7 @@ Outcome CataloguedBoard::OpenAtRun(const ToolOptions& options, int slot) {
 
 Outcome RunOfSlot(const BoardCatalogue& catalogue, int slot, int& first, int& count) {
     KELM_TRY(CheckSlotNumber(slot));
-    if (catalogue.map[slot].state == Free) {
+    if (catalogue.map[slot].state == SlotState::Free) {
         return Outcome::Fail(ExitCode::BadInput, "slot " + std::to_string(slot) + " is free");
     }
     first = catalogue.map[slot].owner;
@@ -45,7 +45,7 @@ Outcome RunOfSlot(const BoardCatalogue& catalogue, int slot, int& first, int& co
 }
 
 bool BiosInSlotZero(const BoardCatalogue& catalogue) {
-    return catalogue.map[0].state == Used && catalogue.map[0].owner == 0 &&
+    return catalogue.map[0].state == SlotState::Used && catalogue.map[0].owner == 0 &&
            MagicIs(catalogue.headers[0], kMagicBios);
 }
 

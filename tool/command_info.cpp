@@ -9,13 +9,13 @@
 
 namespace {
 
-const char* StateName(int32_t state) {
+const char* StateName(SlotState state) {
     switch (state) {
-        case Used:
+        case SlotState::Used:
             return "used";
-        case Corrupted:
+        case SlotState::Corrupted:
             return "corrupted";
-        case Free:
+        case SlotState::Free:
         default:
             return "free";
     }
@@ -61,7 +61,7 @@ Outcome RunInfo(ToolContext& context) {
     context.reply.Line("images:");
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const SlotEntry& entry = catalogue.map[slot];
-        if (entry.state == Free || entry.owner != slot) continue;
+        if (entry.state == SlotState::Free || entry.owner != slot) continue;
         const SlotHeader& header = catalogue.headers[slot];
         const int run = RunOf(catalogue.map, slot);
         images.push_back({{"slot", slot},

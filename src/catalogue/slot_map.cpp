@@ -20,7 +20,7 @@ int RunLength(SlotHeader& header, int head) {
     return static_cast<int>((static_cast<uint64_t>(header.size) + kSlotSize - 1) / kSlotSize);
 }
 
-bool IsFreeSlot(const SlotEntry* map, int32_t slot) { return map[slot].state == Free; }
+bool IsFreeSlot(const SlotEntry* map, int32_t slot) { return map[slot].state == SlotState::Free; }
 
 }  // namespace
 
@@ -44,7 +44,7 @@ bool MagicIs(const SlotHeader& header, const char (&magic)[kMagicSize]) {
 
 int ClassifySlot(SlotHeader& header, int slot, SlotEntry* map, const char** labels) {
     if (IsErasedHeader(header)) {
-        map[slot] = {Free, kNoOwner};
+        map[slot] = {SlotState::Free, kNoOwner};
         labels[slot] = kLabelFree;
         return 1;
     }
@@ -55,7 +55,7 @@ int ClassifySlot(SlotHeader& header, int slot, SlotEntry* map, const char** labe
         label = kLabelBios;
     } else {
         // Its size cannot be trusted, so it blocks only itself.
-        map[slot] = {Corrupted, slot};
+        map[slot] = {SlotState::Corrupted, slot};
         labels[slot] = kLabelCorrupted;
         return 1;
     }
@@ -64,7 +64,7 @@ int ClassifySlot(SlotHeader& header, int slot, SlotEntry* map, const char** labe
     // A default run that starts in the last slot has nowhere to put its second slot.
     if (run > kSlotCount - slot) run = kSlotCount - slot;
     for (int k = slot; k < slot + run; ++k) {
-        map[k] = {Used, slot};
+        map[k] = {SlotState::Used, slot};
         if (k != slot) labels[k] = kLabelContinuation;
     }
     return run;

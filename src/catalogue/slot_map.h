@@ -8,12 +8,16 @@
 #include "catalogue/flash_layout.h"
 #include "catalogue/slot_header.h"
 
-enum SlotState : int32_t { Free = 0, Used = 1, Corrupted = 2 };
+// Stored as a 32-bit signed value with these numbers, so the type is fixed underneath.
+enum class SlotState : int32_t { Free = 0, Used = 1, Corrupted = 2 };
 
 struct SlotEntry {
-    int32_t state;  // SlotState
+    SlotState state;
     int32_t owner;  // first slot of the run; -1 when free; itself when corrupted
 };
+
+static_assert(sizeof(SlotState) == sizeof(int32_t), "a slot's state is a 32-bit value");
+static_assert(sizeof(SlotEntry) == 2 * sizeof(int32_t), "a slot entry is two 32-bit values");
 
 constexpr int32_t kNoOwner = -1;
 

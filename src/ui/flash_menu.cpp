@@ -80,7 +80,7 @@ void HighlightRange(HWND window, int start, int count) {
 
 void EnableSlotsByUse(HWND window, bool used) {
     for (int k = 0; k < kSlotCount; ++k) {
-        EnableControl(window, SlotButtonIds[k], (SlotMap[k].state != Free) == used);
+        EnableControl(window, SlotButtonIds[k], (SlotMap[k].state != SlotState::Free) == used);
     }
 }
 

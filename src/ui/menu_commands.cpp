@@ -34,10 +34,10 @@ void ShowApplicationName(int owner) {
 
 void ShowSlot(int slot) {
     switch (SlotMap[slot].state) {
-        case Used:
+        case SlotState::Used:
             ShowApplicationName(SlotMap[slot].owner);
             break;
-        case Corrupted:
+        case SlotState::Corrupted:
             SetStatusLine(kCorruptedText);
             break;
         default:

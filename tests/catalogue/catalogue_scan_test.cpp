@@ -73,21 +73,21 @@ std::vector<int> CheckMap(HWND window) {
         const std::string label = standin::Text(window, SlotButtonIds[slot]);
         SCOPED_TRACE("slot " + std::to_string(slot));
         runStarts.push_back(slot);
-        if (entry.state == Free) {
+        if (entry.state == SlotState::Free) {
             EXPECT_EQ(entry.owner, -1);
             EXPECT_EQ(label, kLabelFree);
-        } else if (entry.state == Corrupted) {
+        } else if (entry.state == SlotState::Corrupted) {
             EXPECT_EQ(entry.owner, slot);
             EXPECT_EQ(label, kLabelCorrupted);
-        } else if (entry.state == Used) {
+        } else if (entry.state == SlotState::Used) {
             EXPECT_EQ(entry.owner, slot) << "a run must start with a head";
             EXPECT_TRUE(label == kLabelBios || label == kLabelApplication) << label;
-            while (slot + 1 < kSlotCount && SlotMap[slot + 1].state == Used &&
+            while (slot + 1 < kSlotCount && SlotMap[slot + 1].state == SlotState::Used &&
                    SlotMap[slot + 1].owner == entry.owner) {
                 EXPECT_EQ(standin::Text(window, SlotButtonIds[++slot]), kLabelContinuation);
             }
         } else {
-            ADD_FAILURE() << "state " << entry.state;
+            ADD_FAILURE() << "state " << static_cast<int32_t>(entry.state);
         }
         ++slot;
     }
@@ -116,7 +116,7 @@ TEST_F(CatalogueScanTest, ErasedBoardReadsEverySlotCountingDownEightKilobytes) {
     EXPECT_EQ(BanksRead(), CheckMap(window));
     EXPECT_EQ(board.CountCommands(sim::kCmdRead), 32);
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        EXPECT_EQ(SlotMap[slot].state, Free) << slot;
+        EXPECT_EQ(SlotMap[slot].state, SlotState::Free) << slot;
         EXPECT_EQ(Label(slot), "free") << slot;
     }
     std::vector<std::string> expected;
@@ -183,7 +183,7 @@ TEST_F(CatalogueScanTest, RunLengthFromTheSizeField) {
         EXPECT_EQ(HeaderDirectory[c.slot].size, c.storedSize);
         const int end = std::min(c.slot + c.runLength, kSlotCount);
         for (int slot = c.slot; slot < end; ++slot) {
-            EXPECT_EQ(SlotMap[slot].state, Used) << slot;
+            EXPECT_EQ(SlotMap[slot].state, SlotState::Used) << slot;
             EXPECT_EQ(SlotMap[slot].owner, c.slot) << slot;
         }
         EXPECT_TRUE(end == kSlotCount || SlotMap[end].owner != c.slot);
@@ -212,9 +212,9 @@ TEST_F(CatalogueScanTest, MagicsAreComparedOnAllFourBytes) {
         CheckMap(window);
         EXPECT_EQ(Label(3), c.label);
         const bool known = std::string(c.label) != "???";
-        EXPECT_EQ(SlotMap[3].state, known ? Used : Corrupted);
+        EXPECT_EQ(SlotMap[3].state, known ? SlotState::Used : SlotState::Corrupted);
         EXPECT_EQ(SlotMap[3].owner, 3);
-        EXPECT_EQ(SlotMap[4].state, known ? Used : Free);
+        EXPECT_EQ(SlotMap[4].state, known ? SlotState::Used : SlotState::Free);
         EXPECT_EQ(board.CountCommands(sim::kCmdRead), known ? 31 : 32);
     }
 }
@@ -227,7 +227,7 @@ TEST_F(CatalogueScanTest, OnlyTheHeaderBytesDecideWhetherASlotIsFree) {
         board.FillFlash(0xFF);
         Lay(SlotAddress(9) + offset, {0xFE});
         Scan();
-        EXPECT_EQ(SlotMap[9].state, offset < 256 ? Corrupted : Free);
+        EXPECT_EQ(SlotMap[9].state, offset < 256 ? SlotState::Corrupted : SlotState::Free);
         EXPECT_EQ(Label(9), offset < 256 ? "???" : "free");
         EXPECT_EQ(board.CountCommands(sim::kCmdRead), 32);
     }
@@ -263,7 +263,8 @@ TEST_F(CatalogueScanTest, UnreadableBoardStillEndsWithTheMap) {
     Scan();
     // Nothing arrived, so every entry kept its zeros: no magic, each slot a run of its own.
     EXPECT_EQ(CheckMap(window).size(), static_cast<size_t>(kSlotCount));
-    for (int slot = 0; slot < kSlotCount; ++slot) EXPECT_EQ(SlotMap[slot].state, Corrupted);
+    for (int slot = 0; slot < kSlotCount; ++slot)
+        EXPECT_EQ(SlotMap[slot].state, SlotState::Corrupted);
     EXPECT_FALSE(BoxTexts().empty());
     EXPECT_EQ(Status(), "KELM OK!");
 }
@@ -276,7 +277,8 @@ TEST_F(CatalogueScanTest, FailedRescanDoesNotReuseTheEarlierHeader) {
     ASSERT_EQ(SlotMap[4].owner, 2);
     board.Unplug();
     Scan();
-    for (int slot = 0; slot < kSlotCount; ++slot) EXPECT_EQ(SlotMap[slot].state, Corrupted);
+    for (int slot = 0; slot < kSlotCount; ++slot)
+        EXPECT_EQ(SlotMap[slot].state, SlotState::Corrupted);
     EXPECT_EQ(Label(2), kLabelCorrupted);
 }
 

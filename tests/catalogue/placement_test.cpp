@@ -21,8 +21,9 @@ void SetMap(const std::string& picture) {
     ASSERT_EQ(picture.size(), static_cast<size_t>(kSlotCount));
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const char c = picture[slot];
-        SlotMap[slot] =
-            c == '.' ? SlotEntry{Free, -1} : SlotEntry{c == 'U' ? Used : Corrupted, slot};
+        SlotMap[slot] = c == '.'
+                            ? SlotEntry{SlotState::Free, -1}
+                            : SlotEntry{c == 'U' ? SlotState::Used : SlotState::Corrupted, slot};
     }
 }
 

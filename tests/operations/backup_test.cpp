@@ -168,8 +168,9 @@ TEST(CountSlotRunTest, CountsConsecutiveOwnerEntries) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        for (SlotEntry& entry : SlotMap) entry = SlotEntry{Free, -1};
-        for (const auto& [slot, owner] : c.owners) SlotMap[slot] = SlotEntry{Used, owner};
+        for (SlotEntry& entry : SlotMap) entry = SlotEntry{SlotState::Free, -1};
+        for (const auto& [slot, owner] : c.owners)
+            SlotMap[slot] = SlotEntry{SlotState::Used, owner};
         EXPECT_EQ(CountSlotRun(c.owner), c.run);
     }
     for (SlotEntry& entry : SlotMap) entry = SlotEntry{};

@@ -203,7 +203,7 @@ void CheckWindow(const World& world, const Expectation& expect) {
         case MenuMode::Idle: {
             std::vector<int> occupied;
             for (int slot = 0; slot < kSlotCount; ++slot) {
-                if (world.mapAfter[slot].state != Free) occupied.push_back(slot);
+                if (world.mapAfter[slot].state != SlotState::Free) occupied.push_back(slot);
             }
             EXPECT_EQ(world.enabledSlots, occupied);
             break;

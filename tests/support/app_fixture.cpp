@@ -1,9 +1,6 @@
 #include "support/app_fixture.h"
 
-#include <stdlib.h>
-
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,13 +8,10 @@
 
 #include "catalogue/catalogue_scan.h"
 #include "support/protocol_check.h"
+#include "testworld/world.h"
 #include "ui/resource.h"
 
 namespace {
-
-// The shape of a real HID interface path of the board.
-constexpr char kBoardPath[] =
-    "\\\\?\\hid#vid_03eb&pid_0001#7&2c3d4e5f&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
 // How long TearDown gives the program's threads to end (real time).
 constexpr auto kThreadEndGrace = std::chrono::seconds(5);
@@ -25,21 +19,13 @@ constexpr auto kThreadEndGrace = std::chrono::seconds(5);
 }  // namespace
 
 void AppTest::SetUp() {
-    standin::Reset();
-    standin::SetVirtualClock(true);
+    testworld::ResetStandin();
     standin::RegisterModule(kKelmRes, kKelmResSize);
     board.SetClock([] { return standin::NowMs(); });
+    testworld::PlugIn(board);
 
-    standin::HidInterface hid;
-    hid.path = kBoardPath;
-    hid.vendorId = sim::kVendorId;
-    hid.productId = sim::kProductId;
-    hid.board = &board;
-    standin::AddHidInterface(hid);
-
-    char folder[] = "/tmp/kelm_app_XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr) << "no temporary folder";
-    tempDir = folder;
+    tempDir = testworld::MakeTempFolder("kelm_app");
+    ASSERT_NE(tempDir, "") << "no temporary folder";
 }
 
 void AppTest::TearDown() {
@@ -49,13 +35,8 @@ void AppTest::TearDown() {
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_EQ(standin::OpenHandleCount(), 0) << "handles left open or a thread still running";
     EXPECT_EQ(standin::RunningThreads(), 0) << "a thread of the program still running";
-    EXPECT_EQ(standin::ReadsOutlivingTheirThread(), 0)
-        << "a thread ended while its read was still owed a completion, which then wrote into "
-           "the record the thread had left behind";
-    EXPECT_EQ(standin::OpenDeviceInfoSets(), 0) << "device information lists left open";
-    EXPECT_EQ(standin::HidLibraryLoadCount(), 0) << "HID.DLL left loaded";
+    for (const std::string& fault : testworld::LeftBehind(0)) ADD_FAILURE() << fault;
     CheckProtocol(board, {allowViolations, allowFlashWithoutBus, allowReadsAfterRefusedBus});
     if (!tempDir.empty()) {
         std::error_code ignored;
@@ -97,7 +78,7 @@ void AppTest::Command(int id) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-std::string AppTest::Status() const { return standin::Text(dialog, IDC_STATUS); }
+std::string AppTest::Status() const { return testworld::Status(dialog); }
 
 std::string AppTest::SlotCaption(int slot) const {
     return standin::Text(dialog, SlotButtonIds[slot]);
@@ -129,11 +110,7 @@ void AppTest::AnswerBoxes(const std::vector<int>& answers) {
 
 std::vector<standin::MessageBoxRecord> AppTest::Boxes() const { return standin::MessageBoxes(); }
 
-std::vector<std::string> AppTest::BoxTexts() const {
-    std::vector<std::string> texts;
-    for (const standin::MessageBoxRecord& box : standin::MessageBoxes()) texts.push_back(box.text);
-    return texts;
-}
+std::vector<std::string> AppTest::BoxTexts() const { return testworld::BoxTexts(); }
 
 void AppTest::AnswerOpen(const std::string& path, int filterIndex) {
     standin::FileDialogAnswer answer;
@@ -163,16 +140,7 @@ void AppTest::Lay(size_t address, const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> AppTest::Header(const char magic[4], const std::string& name, uint32_t size) {
-    std::vector<uint8_t> header(256, 0);
-    std::memcpy(header.data(), magic, 4);
-    // The name field is bytes 4-247 and keeps a terminating zero.
-    size_t nameLength = name.size() < 243 ? name.size() : 243;
-    std::memcpy(header.data() + 4, name.data(), nameLength);
-    header[252] = static_cast<uint8_t>(size >> 24);
-    header[253] = static_cast<uint8_t>(size >> 16);
-    header[254] = static_cast<uint8_t>(size >> 8);
-    header[255] = static_cast<uint8_t>(size);
-    return header;
+    return testworld::SlotHeaderBytes(magic, name, size);
 }
 
 std::string AppTest::TempPath(const std::string& name) const { return tempDir + "/" + name; }
@@ -196,14 +164,5 @@ std::vector<uint8_t> AppTest::ReadFileBytes(const std::string& path) const {
 }
 
 std::vector<uint8_t> AppTest::Pattern(size_t length, uint32_t seed) {
-    // xorshift32: cheap, deterministic, and no run of equal bytes that could hide an offset.
-    uint32_t state = seed != 0 ? seed : 0x9E3779B9u;
-    std::vector<uint8_t> bytes(length);
-    for (uint8_t& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<uint8_t>(state >> 24);
-    }
-    return bytes;
+    return testworld::PatternBytes(length, seed);
 }

@@ -3,15 +3,9 @@
 #pragma once
 
 #include "sim/board.h"
+#include "testworld/world.h"
 
-// What a test makes the board see on purpose.
-struct ProtocolAllowance {
-    bool violations = false;            // reports the firmware rejects (e.g. a bank past 31)
-    bool flashWithoutBus = false;       // flash commands without the bus: the engineering
-                                        // panel's, or the transfer routines called alone
-    bool readsAfterRefusedBus = false;  // reads that go on after the bus was refused, as the
-                                        // catalogue scan's do
-};
+using testworld::ProtocolAllowance;
 
 // Fails the running test for every breach and every flash command without the bus that the
 // allowance does not cover.

@@ -15,6 +15,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "testworld/world.h"
+
 extern char** environ;
 
 namespace tooltest {
@@ -177,11 +179,7 @@ long FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& 
 }
 
 std::vector<uint8_t> Header(const char magic[4], const std::string& name, uint32_t size) {
-    std::vector<uint8_t> header(256, 0);
-    std::memcpy(header.data(), magic, 4);
-    std::memcpy(header.data() + 4, name.data(), std::min<size_t>(name.size(), 243));
-    for (int i = 0; i < 4; ++i) header[252 + i] = static_cast<uint8_t>(size >> (24 - 8 * i));
-    return header;
+    return testworld::SlotHeaderBytes(magic, name, size);
 }
 
 std::vector<uint8_t> Pattern(size_t length, uint32_t seed) {

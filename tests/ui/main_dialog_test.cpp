@@ -124,7 +124,7 @@ TEST_F(MainDialogTest, EverySessionStartsFromTheLoadedState) {
         EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
         EXPECT_EQ(MonitorThreadHandle, nullptr);
         for (int slot = 0; slot < kSlotCount; ++slot) {
-            EXPECT_EQ(SlotMap[slot].state, Free) << slot;
+            EXPECT_EQ(SlotMap[slot].state, SlotState::Free) << slot;
             EXPECT_EQ(SlotMap[slot].owner, 0) << slot;
         }
         EXPECT_EQ(HeaderDirectory[0].magic[0], 0);
