@@ -19,8 +19,6 @@ constexpr UINT kDemoFailedExitCode = 1;
 constexpr char kFileWriteFailedText[] =
     "\ncould not be written, so it no longer shows the board's flash.\n\nThe demo board is "
     "unplugged now; end the program and look at the file.";
-constexpr size_t kLineLength = 18;
-constexpr int kPieceLength = 7;
 constexpr char kGreetingFirstLine[] = "kelm demo board";
 constexpr char kGreetingSecondLine[] = "2048 KB, 32 slots";
 
@@ -88,14 +86,6 @@ void KeepFileInStep(size_t address, size_t length) {
     static_cast<void>(MessageBoxA(nullptr, text.c_str(), kErrorCaption, MB_OK | MB_ICONERROR));
 }
 
-void SendLine(size_t start, const char* text) {
-    std::string line(text);
-    line.resize(kLineLength, ' ');
-    for (size_t at = 0; at < kLineLength; at += kPieceLength) {
-        DemoBoard->QueueInputText(static_cast<int>(start + at), line.substr(at, kPieceLength));
-    }
-}
-
 }  // namespace
 
 void StartDemoBoard() {
@@ -124,6 +114,5 @@ void StopDemoBoard() { CloseFlashFile(DemoFlashFile); }
 
 void SendDemoGreeting() {
     // The second line goes last: the first line's last piece runs three characters into it.
-    SendLine(0, kGreetingFirstLine);
-    SendLine(kLineLength, kGreetingSecondLine);
+    DemoBoard->QueueInputLines(kGreetingFirstLine, kGreetingSecondLine);
 }

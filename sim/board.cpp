@@ -230,6 +230,19 @@ void Board::QueueInputText(int position, const std::string& sevenChars) {
     QueueInputReport(report);
 }
 
+void Board::QueueInputLines(const std::string& first, const std::string& second) {
+    constexpr size_t kLineLength = 18;  // the board's lines, as it numbers their positions
+    constexpr size_t kPieceLength = 7;
+    const std::string lines[] = {first, second};
+    for (size_t l = 0; l < 2; ++l) {
+        std::string line = lines[l];
+        line.resize(kLineLength, ' ');
+        for (size_t at = 0; at < kLineLength; at += kPieceLength) {
+            QueueInputText(static_cast<int>(l * kLineLength + at), line.substr(at, kPieceLength));
+        }
+    }
+}
+
 void Board::SetInputListener(std::function<void()> listener) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->inputListener = std::move(listener);

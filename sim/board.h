@@ -168,6 +168,9 @@ class Board {
     void QueueInputReport(const std::array<uint8_t, 8>& report);
     // position (its low byte) then up to 7 characters, padded with zeros.
     void QueueInputText(int position, const std::string& sevenChars);
+    // Both lines of the board's text (18 characters each, padded with blanks), in pieces of 7,
+    // as the firmware sends a greeting.
+    void QueueInputLines(const std::string& first, const std::string& second);
     // Called whenever a report is queued or the board goes away (from the caller's thread).
     void SetInputListener(std::function<void()> listener);
 

@@ -12,6 +12,9 @@
 
 namespace {
 
+constexpr char kGreetingFirstLine[] = "kelm sim board";
+constexpr char kGreetingSecondLine[] = "2048 KB, 32 slots";
+
 std::vector<uint8_t> ErasedFlash() { return std::vector<uint8_t>(sim::kFlashSize, 0xFF); }
 
 const FlashFileOwner kSimOwner = {"The simulated board's flash file", ErasedFlash,
@@ -39,6 +42,8 @@ class SimLink : public BoardLink {
         // thousands of entries.
         board_.SetHistoryKept(false);
         board_.SetFlashListener([this](size_t address, size_t length) { Keep(address, length); });
+        // Like a board just plugged in, it greets with its two-line text (see `monitor`).
+        board_.QueueInputLines(kGreetingFirstLine, kGreetingSecondLine);
         return ApplyEnvironment();
     }
 

@@ -153,7 +153,8 @@ TEST_F(InfoTest, TraceShowsEveryReportAndFewOfThemForASmallWrite) {
 }
 
 // list shows the simulated board, openable or, for a flash file of the wrong size, why not;
-// monitor on it ends after --seconds with the texts it saw (none: the board sends none).
+// monitor on it ends after --seconds with the texts it saw: the board's greeting, built up one
+// 7-character piece at a time, each change shown as it comes.
 class SimListTest : public tooltest::ToolTest {};
 
 TEST_F(SimListTest, ListAndMonitorTheSimulatedBoard) {
@@ -166,8 +167,24 @@ TEST_F(SimListTest, ListAndMonitorTheSimulatedBoard) {
 
     const tooltest::ToolRun monitor = Sim({"--json", "monitor", "--seconds", "0.2"});
     EXPECT_EQ(monitor.exitCode, 0) << monitor.err;
-    EXPECT_EQ(nlohmann::json::parse(monitor.out),
-              nlohmann::json({{"texts", nlohmann::json::array()}}));
+    const nlohmann::json texts = nlohmann::json::parse(monitor.out)["texts"];
+    ASSERT_EQ(texts.size(), 6u);  // three pieces a line
+    EXPECT_EQ(texts[0], nlohmann::json({"kelm si           ", "                  "}));
+    EXPECT_EQ(texts[5], nlohmann::json({"kelm sim board    ", "2048 KB, 32 slots "}));
+
+    // Without --json each change is printed as it comes; --trace shows the 9-byte reports.
+    const tooltest::ToolRun shown = Sim({"--trace", "monitor", "--seconds", "0.2"});
+    EXPECT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_NE(shown.out.find("kelm sim board    \n2048 KB, 32 slots \n"), std::string::npos)
+        << shown.out;
+    size_t inputs = 0;
+    for (const tooltest::TracedReport& report : tooltest::ParseTrace(shown.err)) {
+        if (report.kind == "input") {
+            EXPECT_EQ(report.bytes.size(), 9u);
+            ++inputs;
+        }
+    }
+    EXPECT_EQ(inputs, 6u);
 
     SetFlash(std::vector<uint8_t>(100, 0));
     const tooltest::ToolRun wrong = Sim({"--json", "list"});
