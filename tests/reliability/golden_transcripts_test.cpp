@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -56,16 +57,24 @@ std::string Digest(const std::vector<sim::LogEntry>& log) {
 
 class GoldenTranscriptTest : public FaultRunTest, public ::testing::WithParamInterface<GoldenCase> {
   protected:
+    // The image goes by a relative name, so that the header the window writes (its name field)
+    // is the same wherever the tests run; each test runs in its own folder, so that golden
+    // cases running side by side (ctest -j) never share, or remove, each other's image.
     void SetUp() override {
         FaultRunTest::SetUp();
+        startFolder = std::filesystem::current_path();
+        std::filesystem::current_path(tempDir);
         imagePath = kGoldenImage;
         board.SetBusHandoverPolls(1);
         board.SetEraseBusyPolls(2);
     }
     void TearDown() override {
         std::remove(kGoldenImage);
+        std::filesystem::current_path(startFolder);
         FaultRunTest::TearDown();
     }
+
+    std::filesystem::path startFolder;
 };
 
 TEST_P(GoldenTranscriptTest, TrafficIsExactlyTheGolden) {
