@@ -30,7 +30,9 @@ constexpr GUID kHidClassGuid = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 constexpr USHORT kVersionNumber = 0x0100;  // what the board's USB descriptor would carry
 
-// Completion codes that an OVERLAPPED record carries, as the I/O manager writes them.
+// Completion codes that an OVERLAPPED record carries, as the I/O manager writes them. The
+// stand-in (win32/src/device_files.cpp) models the same device files for the host build; the
+// two cannot share code, one being real Win32 and the other its stand-in, so they restate it.
 constexpr ULONG_PTR kStatusSuccess = 0;
 constexpr ULONG_PTR kStatusPending = 0x103;
 constexpr ULONG_PTR kStatusCancelled = 0xC0000120;

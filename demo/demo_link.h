@@ -16,7 +16,8 @@ HMODULE WINAPI DemoLoadLibraryA(LPCSTR name);
 FARPROC WINAPI DemoGetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI DemoFreeLibrary(HMODULE module);
 
-// The HID interface list: the demo board while it is plugged in, and nothing else.
+// The HID interface list: the demo board while it is plugged in, and nothing else. These restate
+// the Win32 signatures they stand in for on purpose: the seam renames the real calls to them.
 HDEVINFO WINAPI DemoSetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
                                          DWORD flags);
 BOOL WINAPI DemoSetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA device,

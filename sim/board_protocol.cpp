@@ -10,7 +10,8 @@
 namespace sim::detail {
 namespace {
 
-// Byte positions in output and feature reports (byte 0 is the report ID).
+// Byte positions in output and feature reports (byte 0 is the report ID), the firmware's own: a
+// deliberate restatement of the host's layout, so that a host mistake cannot hide in both.
 constexpr size_t kCommandByte = 1;
 constexpr size_t kBankByte = 2;
 constexpr size_t kOffsetHigh = 3;
