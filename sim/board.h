@@ -6,8 +6,9 @@
 // report in both directions. Faults can be injected at any chosen report.
 //
 // The board knows nothing of Win32; the host stand-in, the demo build (demo/demo_link.cpp) and
-// kelmtool's --sim link route a HID interface's report traffic to it. All members are safe to call from several threads; the board
-// holds one mutex and never holds it while it calls a listener, the sleeper or the clock.
+// kelmtool's --sim link route a HID interface's report traffic to it. All members are safe to call
+// from several threads; the board holds one mutex and never holds it while it calls a listener, the
+// sleeper or the clock.
 //
 // Choices of this board where the host's side leaves it open:
 // - A feature fetch with no CMD_READ data pending is answered with the status (byte 1 = 5,
