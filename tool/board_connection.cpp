@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "hardware_link.h"
+#include "interrupt.h"
 #include "sim_link.h"
 
 namespace {
@@ -52,7 +53,8 @@ Outcome BoardConnection::Open(const ToolOptions& options) {
 
 BoardSession BoardConnection::Session(const ToolOptions& options) {
     return BoardSession(
-        link(), std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000)));
+        link(), std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000)),
+        PendingInterrupt);
 }
 
 std::vector<BoardListing> ListBoards(const ToolOptions& options) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "catalogue/flash_layout.h"
+#include "interrupt.h"
 
 namespace {
 
@@ -59,15 +60,34 @@ Outcome BoardSession::SendBus(uint8_t argument, const char* what) {
     return SendCommand(report, what);
 }
 
+Outcome BoardSession::Checkpoint() {
+    const int signal = stop_ && holds_ == 0 ? stop_() : 0;
+    if (signal == 0) return {};
+    // Asked once: the release below and any clean-up after it run to their end.
+    stop_ = {};
+    if (busHeld_) {
+        const Outcome released = ReleaseBus();
+        if (!released.ok()) {
+            return Outcome::Fail(InterruptCode(signal),
+                                 "interrupted: nothing was changed, but " + released.message());
+        }
+    }
+    return Outcome::Fail(InterruptCode(signal), "interrupted: nothing was changed");
+}
+
 Outcome BoardSession::TakeBus() {
     constexpr char kWhat[] = "the bus request";
+    KELM_TRY(Checkpoint());
     KELM_TRY(SendBus(kBusRequest, "the bus request (CMD_BUS)"));
     const Clock::time_point deadline = Clock::now() + pollLimit_;
     uint8_t answer[kReportSize];
     for (;;) {
         KELM_TRY(Status(answer, kWhat));
         const uint8_t state = answer[kBusStateByte];
-        if (state == kBusGranted) return {};
+        if (state == kBusGranted) {
+            busHeld_ = true;
+            return {};
+        }
         if ((state & kBusBusyBit) != 0) {
             return Outcome::Fail(ExitCode::Failed,
                                  "the board's bus is busy (held by the machine it is fitted to); "
@@ -80,6 +100,8 @@ Outcome BoardSession::TakeBus() {
 Outcome BoardSession::ReleaseBus() {
     constexpr char kWhat[] = "the bus release";
     KELM_TRY(SendBus(kBusRelease, "the bus release (CMD_BUS)"));
+    // Sent: whatever the polls say, the board was told, and a stop does not send it again.
+    busHeld_ = false;
     const Clock::time_point deadline = Clock::now() + pollLimit_;
     uint8_t answer[kReportSize];
     for (;;) {
@@ -90,6 +112,7 @@ Outcome BoardSession::ReleaseBus() {
 }
 
 Outcome BoardSession::EraseBank(int bank) {
+    KELM_TRY(Checkpoint());
     const std::string what = "the erase of slot " + std::to_string(bank);
     uint8_t report[kReportSize];
     PutCommand(report, CMD_ERASE);
@@ -109,6 +132,7 @@ Outcome BoardSession::Read(uint32_t address, uint8_t* out, uint32_t length) {
         // A transfer stays inside its bank and within the 16-bit length.
         const uint32_t bankLeft = kSlotSize - address % kSlotSize;
         const uint32_t piece = std::min({length, bankLeft, kChunkSize});
+        KELM_TRY(Checkpoint());
         uint8_t report[kReportSize];
         PutCommand(report, CMD_READ);
         PutAddressAndLength(report, address, piece);
@@ -132,6 +156,7 @@ Outcome BoardSession::Read(uint32_t address, uint8_t* out, uint32_t length) {
 }
 
 Outcome BoardSession::WriteSpan(uint32_t address, const uint8_t* data, uint32_t length) {
+    KELM_TRY(Checkpoint());
     uint8_t report[kReportSize];
     PutCommand(report, CMD_WRITE);
     PutAddressAndLength(report, address, length);

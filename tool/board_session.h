@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "board_link.h"
@@ -11,10 +12,28 @@
 
 class BoardSession {
   public:
+    // The signal that asks the session to stop, or 0 (see interrupt.h).
+    using StopSignal = std::function<int()>;
+
     // pollLimit bounds each status poll (erase, bus request, bus release); the window waits for
-    // ever, a script must not.
-    BoardSession(BoardLink& link, std::chrono::milliseconds pollLimit)
-        : link_(link), pollLimit_(pollLimit) {}
+    // ever, a script must not. stop is asked before every transfer begins (a bus request, an
+    // erase, a read, a write): when it names a signal, the bus is given back if it is held and
+    // the transfer fails with the signal's exit code, saying nothing was changed (a command that
+    // did change something says what).
+    BoardSession(BoardLink& link, std::chrono::milliseconds pollLimit, StopSignal stop = {})
+        : link_(link), pollLimit_(pollLimit), stop_(std::move(stop)) {}
+
+    // While one lives, no transfer is refused for a stop: what it guards is written whole.
+    class Uninterrupted {
+      public:
+        explicit Uninterrupted(BoardSession& session) : session_(session) { ++session_.holds_; }
+        ~Uninterrupted() { --session_.holds_; }
+        Uninterrupted(const Uninterrupted&) = delete;
+        Uninterrupted& operator=(const Uninterrupted&) = delete;
+
+      private:
+        BoardSession& session_;
+    };
 
     Outcome TakeBus();
     Outcome ReleaseBus();
@@ -31,9 +50,13 @@ class BoardSession {
     Outcome Status(uint8_t* answer, const char* during);
     Outcome SendBus(uint8_t argument, const char* what);
     Outcome PollTimedOut(const char* what) const;
+    Outcome Checkpoint();
 
     BoardLink& link_;
     std::chrono::milliseconds pollLimit_;
+    StopSignal stop_;
+    int holds_ = 0;         // Uninterrupted scopes alive
+    bool busHeld_ = false;  // granted and not yet given back
 };
 
 // A report cleared to zero with the command code set, and a flash address and length in it.

@@ -40,7 +40,17 @@ Outcome RunErase(ToolContext& context, const EraseArguments& arguments) {
     // The map's owners, not adjacency, say which slots belong to the image, as in the window.
     for (int slot = 0; slot < kSlotCount; ++slot) {
         if (catalogue.map[slot].owner != first) continue;
-        KELM_TRY(session.EraseBank(slot));
+        const Outcome done = session.EraseBank(slot);
+        if (done.interrupted() && !erased.empty()) {
+            // The first slot went first, and with it the header: what is left reads as free or
+            // as whatever its first bytes look like.
+            return done.Said("interrupted: " + SlotRange(first, static_cast<int>(erased.size())) +
+                             " of " + SlotRange(first, count) + " were erased; " +
+                             SlotRange(slot, first + count - slot) +
+                             " still hold the rest of the image and may read as ???; erase them "
+                             "to finish");
+        }
+        KELM_TRY(done);
         erased.push_back(slot);
         context.progress.Advance(kSlotSize);
     }

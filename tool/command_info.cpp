@@ -6,6 +6,7 @@
 #include "board_catalogue.h"
 #include "board_connection.h"
 #include "commands.h"
+#include "printable.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ Outcome RunInfo(ToolContext& context) {
         std::snprintf(line, sizeof line, "  slot %2d  %2d slot%s  %-5s  magic %s  size %u  ", slot,
                       run, run == 1 ? " " : "s", catalogue.labels[slot], MagicHex(header).c_str(),
                       static_cast<unsigned>(catalogue.storedSize[slot]));
-        context.reply.Line(line + NameOf(header));
+        context.reply.Line(line + Printable(NameOf(header)));
     }
     if (images.empty()) context.reply.Line("  none");
     const bool bios = BiosInSlotZero(catalogue);

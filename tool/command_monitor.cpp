@@ -1,10 +1,13 @@
 // monitor: the board's two-line text as its input reports change it.
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "board_connection.h"
 #include "commands.h"
 #include "device/input_text.h"
+#include "interrupt.h"
+#include "printable.h"
 
 namespace {
 
@@ -30,10 +33,11 @@ Outcome RunMonitor(ToolContext& context, const MonitorArguments& arguments) {
                            std::chrono::duration<double>(bounded ? arguments.seconds : 0));
     char state[kInputStateSize] = {};
     nlohmann::json texts = nlohmann::json::array();
-    while (!bounded || Clock::now() < end) {
+    while ((!bounded || Clock::now() < end) && PendingInterrupt() == 0) {
         uint8_t report[kInputReportSize] = {};
         const InputRead read = connection.link().ReadInput(report, kReadTimeoutMs);
-        if (read == InputRead::Failed) {
+        // A signal can cut the wait for a report short; that is the monitor's end, not a fault.
+        if (read == InputRead::Failed && PendingInterrupt() == 0) {
             return Outcome::Fail(ExitCode::Failed, "the board went away");
         }
         if (read == InputRead::Timeout) continue;
@@ -43,10 +47,17 @@ Outcome RunMonitor(ToolContext& context, const MonitorArguments& arguments) {
         texts.push_back({first, second});
         if (!context.options.json) {
             // Each change is shown as it comes, not when the command ends.
-            std::printf("%s\n%s\n\n", first.c_str(), second.c_str());
-            std::fflush(stdout);
+            const bool shown = std::printf("%s\n%s\n\n", Printable(first).c_str(),
+                                           Printable(second).c_str()) > 0 &&
+                               std::fflush(stdout) == 0;
+            // Nobody reads on: a closed pipe ends the monitor instead of leaving it to run.
+            if (!shown)
+                return Outcome::Fail(ExitCode::Failed, "could not write to standard output");
         }
     }
     context.reply.data["texts"] = texts;
-    return {};
+    if (PendingInterrupt() == 0) return {};
+    // Ctrl-C is how a monitor without --seconds ends: what it saw is the result all the same.
+    context.reply.complete = true;
+    return Outcome::Fail(InterruptCode(PendingInterrupt()), "interrupted");
 }

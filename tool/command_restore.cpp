@@ -1,4 +1,5 @@
-// restore: a whole-flash dump back onto the board, every slot erased first.
+// restore: a whole-flash dump back onto the board, every slot erased first and every slot's
+// header written after the rest.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -6,10 +7,12 @@
 #include <string>
 #include <system_error>
 
+#include "board_catalogue.h"
 #include "board_connection.h"
 #include "commands.h"
 #include "flash_io.h"
 #include "image_file.h"
+#include "input_file.h"
 
 namespace {
 
@@ -25,27 +28,20 @@ Outcome ReadDump(std::FILE* file, const std::string& path, uint64_t offset, uint
 }  // namespace
 
 Outcome RunRestore(ToolContext& context, const RestoreArguments& arguments) {
-    std::error_code error;
-    const uintmax_t size = std::filesystem::file_size(arguments.file, error);
-    if (error) {
-        return Outcome::Fail(ExitCode::BadInput,
-                             "cannot open " + arguments.file + ": " + error.message());
-    }
+    ReadOnlyFile dump;
+    uint64_t size = 0;
+    KELM_TRY(OpenRegularFile(arguments.file, dump, size));
     if (size != kFlashSize) {
         return Outcome::Fail(ExitCode::BadInput, arguments.file + " is " + std::to_string(size) +
                                                      " bytes long, not a dump of " +
                                                      std::to_string(kFlashSize));
     }
     // The erase would wipe the dump before a byte of it was read back.
+    std::error_code error;
     if (!context.options.simFile.empty() &&
         std::filesystem::equivalent(context.options.simFile, arguments.file, error)) {
         return Outcome::Fail(ExitCode::BadInput,
                              arguments.file + " is the simulated board's own flash file");
-    }
-    ReadOnlyFile dump(std::fopen(arguments.file.c_str(), "rb"));
-    if (!dump) {
-        return Outcome::Fail(ExitCode::BadInput,
-                             "cannot open " + arguments.file + ": " + std::strerror(errno));
     }
     KELM_TRY(Confirm(context, arguments.yes,
                      "Erase the whole flash and write " + arguments.file + " onto it?"));
@@ -57,20 +53,38 @@ Outcome RunRestore(ToolContext& context, const RestoreArguments& arguments) {
         return ReadDump(dump.get(), arguments.file, offset, out, n);
     };
     KELM_TRY(session.TakeBus());
-    context.progress.Start("erasing", kFlashSize);
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-        KELM_TRY(session.EraseBank(slot));
-        context.progress.Advance(kSlotSize);
-    }
-    context.progress.Finish();
-    context.progress.Start("writing", kFlashSize);
-    KELM_TRY(WriteBytes(session, 0, kFlashSize, source, context.progress));
-    context.progress.Finish();
-    if (arguments.verify) {
+    int erased = 0;
+    bool written = false;
+    const Outcome restored = [&]() -> Outcome {
+        context.progress.Start("erasing", kFlashSize);
+        KELM_TRY(EraseSlots(session, 0, kSlotCount, context.progress, erased));
+        context.progress.Finish();
+        context.progress.Start("writing", kFlashSize);
+        KELM_TRY(WriteHeadersLast(session, 0, kFlashSize, source, context.progress,
+                                  HeldBack::EverySlot));
+        written = true;
+        context.progress.Finish();
+        if (!arguments.verify) return {};
         context.progress.Start("verifying", kFlashSize);
         KELM_TRY(VerifyBytes(session, 0, kFlashSize, source, context.progress));
         context.progress.Finish();
+        return {};
+    }();
+    if (restored.interrupted()) {
+        std::string holds;
+        if (written) {
+            holds = "the flash holds " + arguments.file + ", written but not verified";
+        } else if (erased == 0) {
+            holds = "nothing was changed";
+        } else if (erased < kSlotCount) {
+            holds = SlotRange(0, erased) + " were erased; the rest of the flash is as it was";
+        } else {
+            holds = "the flash was erased and holds part of " + arguments.file +
+                    " without the slots' headers: every slot reads as free";
+        }
+        return restored.Said("interrupted: " + holds);
     }
+    KELM_TRY(restored);
     KELM_TRY(session.ReleaseBus());
     context.reply.Line("restored " + arguments.file + " onto the whole flash" +
                        (arguments.verify ? ", verified" : ""));

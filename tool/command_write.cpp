@@ -1,11 +1,11 @@
-// write: an image file into free slots, as the window writes it, sending only what changes the
-// flash.
+// write: an image file into free slots, erased first, its header written last, sending only
+// what changes the flash.
 #include <string>
 
 #include "board_catalogue.h"
 #include "board_connection.h"
 #include "commands.h"
-#include "flash_io.h"
+#include "flash_image.h"
 #include "image_file.h"
 
 Outcome RunWrite(ToolContext& context, const WriteArguments& arguments) {
@@ -41,22 +41,14 @@ Outcome RunWrite(ToolContext& context, const WriteArguments& arguments) {
         }
     }
 
-    const uint32_t address = static_cast<uint32_t>(start) * kSlotSize;
-    const ByteSource source = [&image](uint64_t offset, uint8_t* out, uint32_t count) {
-        return ReadImage(image, offset, out, count);
-    };
     KELM_TRY(session.TakeBus());
-    context.progress.Start("writing", image.imageLength);
-    KELM_TRY(WriteBytes(session, address, image.imageLength, source, context.progress));
-    context.progress.Finish();
-    if (arguments.verify) {
-        // Everything the window's chunks would have covered: the image and the 0xFF after it up
-        // to the end of its last chunk.
-        const uint64_t covered = (image.imageLength + kChunkSize - 1) / kChunkSize * kChunkSize;
-        context.progress.Start("verifying", covered);
-        KELM_TRY(VerifyBytes(session, address, covered, source, context.progress));
-        context.progress.Finish();
+    ImageWriteStage stage;
+    const Outcome flashed =
+        FlashImage(session, image, start, arguments.verify, context.progress, stage);
+    if (flashed.interrupted()) {
+        return flashed.Said("interrupted: " + DescribeStoppedWrite(image, start, stage));
     }
+    KELM_TRY(flashed);
     KELM_TRY(session.ReleaseBus());
 
     context.reply.Line("wrote " + arguments.file + " (" + KindName(image.kind) + ", " +

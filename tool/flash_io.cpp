@@ -26,20 +26,61 @@ std::string DescribeAddress(uint32_t address) {
     return "slot " + std::to_string(address / kSlotSize) + " offset " + Hex(address % kSlotSize, 4);
 }
 
-Outcome WriteBytes(BoardSession& session, uint32_t address, uint64_t length,
-                   const ByteSource& source, Progress& progress) {
-    std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkSize]);
-    for (uint64_t done = 0; done < length;) {
+namespace {
+
+// Writes the bytes [from, to) of what source gives for the range starting at address.
+Outcome WriteRange(BoardSession& session, uint32_t address, uint64_t from, uint64_t to,
+                   const ByteSource& source, Progress& progress, uint8_t* chunk) {
+    for (uint64_t done = from; done < to;) {
         // Chunks follow the flash's 32 KB grid, so that none crosses a bank's end.
         const uint32_t at = static_cast<uint32_t>(address + done);
         const uint32_t count =
-            static_cast<uint32_t>(std::min<uint64_t>(length - done, kChunkSize - at % kChunkSize));
-        KELM_TRY(source(done, chunk.get(), count));
-        for (const WriteSpan& span : PlanSpans(chunk.get(), count)) {
-            KELM_TRY(session.WriteSpan(at + span.offset, chunk.get() + span.offset, span.length));
+            static_cast<uint32_t>(std::min<uint64_t>(to - done, kChunkSize - at % kChunkSize));
+        KELM_TRY(source(done, chunk, count));
+        for (const WriteSpan& span : PlanSpans(chunk, count)) {
+            KELM_TRY(session.WriteSpan(at + span.offset, chunk + span.offset, span.length));
         }
         done += count;
         progress.Advance(count);
+    }
+    return {};
+}
+
+}  // namespace
+
+Outcome WriteBytes(BoardSession& session, uint32_t address, uint64_t length,
+                   const ByteSource& source, Progress& progress) {
+    std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkSize]);
+    return WriteRange(session, address, 0, length, source, progress, chunk.get());
+}
+
+Outcome WriteHeadersLast(BoardSession& session, uint32_t address, uint64_t length,
+                         const ByteSource& source, Progress& progress, HeldBack heldBack) {
+    std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkSize]);
+    const uint64_t heads =
+        heldBack == HeldBack::FirstSlot ? 1 : (length + kSlotSize - 1) / kSlotSize;
+    for (uint64_t slot = 0; slot < heads; ++slot) {
+        const uint64_t end = std::min<uint64_t>(
+            length, heldBack == HeldBack::FirstSlot ? length : (slot + 1) * kSlotSize);
+        KELM_TRY(WriteRange(session, address, slot * kSlotSize + kHeaderSize, end, source, progress,
+                            chunk.get()));
+    }
+    const BoardSession::Uninterrupted whole(session);
+    for (uint64_t slot = 0; slot < heads; ++slot) {
+        const uint64_t begin = slot * kSlotSize;
+        KELM_TRY(WriteRange(session, address, begin,
+                            std::min<uint64_t>(length, begin + kHeaderSize), source, progress,
+                            chunk.get()));
+    }
+    return {};
+}
+
+Outcome EraseSlots(BoardSession& session, int first, int count, Progress& progress, int& erased) {
+    erased = 0;
+    for (int slot = first; slot < first + count; ++slot) {
+        KELM_TRY(session.EraseBank(slot));
+        ++erased;
+        progress.Advance(kSlotSize);
     }
     return {};
 }

@@ -8,9 +8,15 @@
 #include <filesystem>
 #include <system_error>
 
+#include <cstdio>
+
 #include "catalogue/flash_layout.h"
+#include "input_file.h"
 
 namespace {
+
+constexpr uint64_t kDolHeaderSize = 256;  // a DOL file's own header, before its sections
+constexpr uint8_t kElfFileMagic[4] = {0x7f, 'E', 'L', 'F'};
 
 struct KindNameEntry {
     const char* name;
@@ -42,6 +48,50 @@ bool ReadAt(std::FILE* file, uint64_t position, uint8_t* out, size_t count) {
     return std::fread(out, 1, count, file) == count;
 }
 
+bool IsKnownMagic(const uint8_t* head) {
+    for (const char* magic : {kMagicBios, kMagicElf, kMagicDol, kMagicBin}) {
+        if (std::memcmp(head + kMagicOffset, magic, kMagicSize) == 0) return true;
+    }
+    return false;
+}
+
+// "the magic 41 42 43 44 ("ABCD")": the bytes, and as text where they are printable.
+std::string DescribeMagic(const uint8_t* head) {
+    std::string hex;
+    std::string text;
+    for (size_t i = 0; i < kMagicSize; ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%s%02x", i == 0 ? "" : " ", head[kMagicOffset + i]);
+        hex += byte;
+        const unsigned char c = head[kMagicOffset + i];
+        text += c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '.';
+    }
+    return "the magic " + hex + " (\"" + text + "\")";
+}
+
+// What every image of a kind plainly has: a file to write, a DOL its own 256-byte header, an ELF
+// its magic. What the image does beyond that is not kelmtool's to judge.
+Outcome CheckContent(ImageFile& image) {
+    // An empty .gcb is refused as too small for its header, below.
+    if (image.fileLength == 0 && image.kind != ImageKind::Bios) {
+        return Refuse(image.path + " is empty");
+    }
+    if (image.kind == ImageKind::Dol && image.fileLength < kDolHeaderSize) {
+        return Refuse(image.path + " is too small for a DOL file (" +
+                      std::to_string(image.fileLength) + " bytes, its own header alone is " +
+                      std::to_string(kDolHeaderSize) + ")");
+    }
+    if (image.kind == ImageKind::Elf) {
+        uint8_t magic[sizeof kElfFileMagic] = {};
+        const bool read =
+            image.fileLength >= sizeof magic && ReadAt(image.file.get(), 0, magic, sizeof magic);
+        if (!read || std::memcmp(magic, kElfFileMagic, sizeof magic) != 0) {
+            return Refuse(image.path + " is no ELF file (it does not start with 7f 45 4c 46)");
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 std::optional<ImageKind> KindFromName(const std::string& name) {
@@ -71,17 +121,12 @@ Outcome OpenImage(const std::string& path, std::optional<ImageKind> kind, ImageF
         }
     }
     image.kind = *kind;
+    KELM_TRY(OpenRegularFile(path, image.file, image.fileLength));
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) return Refuse(path + " is a folder");
-    image.file.reset(std::fopen(path.c_str(), "rb"));
-    if (!image.file) return Refuse("cannot open " + path + ": " + std::strerror(errno));
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
     if (error) return Refuse("cannot resolve the path of " + path + ": " + error.message());
     image.nameText = absolute.lexically_normal().string();
-
-    // Measured by the file system: ftell's long is 32 bits on Windows.
-    image.fileLength = std::filesystem::file_size(path, error);
-    if (error) return Refuse("cannot measure " + path + ": " + error.message());
+    KELM_TRY(CheckContent(image));
 
     uint8_t gcbHead[kHeaderSize] = {};
     if (image.kind == ImageKind::Vgc) {
@@ -109,6 +154,10 @@ Outcome OpenImage(const std::string& path, std::optional<ImageKind> kind, ImageF
         }
         if (!ReadAt(image.file.get(), 0, gcbHead, kHeaderSize))
             return Refuse("cannot read " + path);
+        if (!IsKnownMagic(gcbHead)) {
+            return Refuse(path + " starts with " + DescribeMagic(gcbHead) +
+                          ", which is no image's magic (the board would show it as ?\?\?)");
+        }
     }
     image.imageLength = ImageLength(image.kind, image.fileLength);
     const uint64_t slots = SlotCountFor(image.imageLength);

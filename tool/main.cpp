@@ -7,6 +7,8 @@
 
 #include "commands.h"
 #include "image_file.h"
+#include "interrupt.h"
+#include "numbers.h"
 #include "progress.h"
 #include "tool_context.h"
 
@@ -25,8 +27,11 @@ constexpr char kExitCodes[] =
     "  1  the board or a file failed during the operation\n"
     "  2  bad input or usage, refused before anything was written\n"
     "  3  no board, or it cannot be opened\n"
-    "  4  verify found a difference";
+    "  4  verify found a difference\n"
+    "  129, 130, 143  stopped by SIGHUP, Ctrl-C (SIGINT) or SIGTERM between two transfers; the\n"
+    "     message says what the flash now holds";
 constexpr double kDefaultWaitSeconds = 30;
+constexpr char kSlotHelp[] = "any slot of the application, 0 to 31";
 
 // --kind's values, checked by CLI11 and turned into an ImageKind after parsing.
 const std::vector<std::string> kKindChoices = {"gcb", "dol", "elf", "vgc"};
@@ -51,20 +56,23 @@ bool JsonAsked(int argc, char** argv) {
 
 int Finish(const ToolOptions& options, const std::string& command, const Outcome& outcome,
            const Reply& reply) {
-    if (outcome.ok()) {
+    const bool result = outcome.ok() || (outcome.interrupted() && reply.complete);
+    if (result) {
         if (options.json) {
             std::cout << Dump(reply.data) << "\n";
         } else {
             std::cout << reply.text;
         }
-    } else {
+    }
+    if (!outcome.ok()) {
         std::cerr << "kelmtool " << command << ": " << outcome.message() << "\n";
-        if (options.json) std::cout << Dump(nlohmann::json{{"error", outcome.message()}}) << "\n";
+        if (options.json && !result)
+            std::cout << Dump(nlohmann::json{{"error", outcome.message()}}) << "\n";
     }
     std::cout.flush();
     if (!std::cout) {
         std::cerr << "kelmtool: could not write to standard output\n";
-        return static_cast<int>(ExitCode::Failed);
+        return outcome.ok() ? static_cast<int>(ExitCode::Failed) : static_cast<int>(outcome.code());
     }
     return static_cast<int>(outcome.code());
 }
@@ -82,14 +90,17 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_option("--path", options.path, "the board at this device path (see `list`)")
         ->type_name("PATH");
-    CLI::Option* wait = app.add_option("--wait", options.waitSeconds,
-                                       "wait for a board to appear (30 s without a value)")
+    std::string waitText;
+    CLI::Option* wait = app.add_option("--wait", waitText,
+                                       "wait for a board to appear (30 s without a value; at most "
+                                       "86400)")
                             ->type_name("SECONDS")
                             ->expected(0, 1);
-    app.add_option("--timeout", options.timeoutSeconds,
-                   "limit of every status poll of the board (default 30)")
-        ->type_name("SECONDS")
-        ->check(CLI::PositiveNumber);
+    std::string timeoutText;
+    CLI::Option* timeout =
+        app.add_option("--timeout", timeoutText,
+                       "limit of every status poll of the board (default 30; 0.1 to 3600)")
+            ->type_name("SECONDS");
     app.add_flag("--json", options.json, "one JSON document on standard output");
     app.add_flag("--quiet", options.quiet, "no progress bar");
     app.add_flag("--trace", options.trace, "every report exchanged, on standard error");
@@ -103,28 +114,34 @@ int main(int argc, char** argv) {
     writeCommand->add_option("FILE", write.file, "a .gcb, .dol, .elf or .vgc file")->required();
     writeCommand->add_option("--kind", writeKind, "the file's kind, instead of its extension")
         ->check(CLI::IsMember(kKindChoices));
-    CLI::Option* writeSlot = writeCommand->add_option(
-        "--slot", write.slot, "the first slot (default: the first that can take it)");
-    writeSlot->type_name("N");
+    std::string writeSlot;
+    CLI::Option* writeSlotOption =
+        writeCommand
+            ->add_option("--slot", writeSlot,
+                         "the first slot, 0 to 31 (default: the first that can take it)")
+            ->type_name("N");
     writeCommand->add_flag("--verify", write.verify, "read the flash back and compare");
 
     BackupArguments backup;
     CLI::App* backupCommand =
         app.add_subcommand("backup", "save the application a slot belongs to into a .gcb file");
-    backupCommand->add_option("SLOT", backup.slot, "any slot of the application")->required();
+    std::string backupSlot;
+    backupCommand->add_option("SLOT", backupSlot, kSlotHelp)->required();
     backupCommand->add_option("-o,--output", backup.output, "the file to write")->required();
     backupCommand->add_flag("--force", backup.force, "replace an existing file");
 
     EraseArguments erase;
     CLI::App* eraseCommand = app.add_subcommand("erase", "erase the application a slot belongs to");
-    eraseCommand->add_option("SLOT", erase.slot, "any slot of the application")->required();
+    std::string eraseSlot;
+    eraseCommand->add_option("SLOT", eraseSlot, kSlotHelp)->required();
     eraseCommand->add_flag("--yes", erase.yes, "do not ask");
 
     VerifyArguments verify;
     std::string verifyKind;
     CLI::App* verifyCommand = app.add_subcommand(
         "verify", "compare the application at a slot with what writing a file would put there");
-    verifyCommand->add_option("SLOT", verify.slot, "any slot of the application")->required();
+    std::string verifySlot;
+    verifyCommand->add_option("SLOT", verifySlot, kSlotHelp)->required();
     verifyCommand->add_option("FILE", verify.file, "the image file")->required();
     verifyCommand->add_option("--kind", verifyKind, "the file's kind, instead of its extension")
         ->check(CLI::IsMember(kKindChoices));
@@ -144,8 +161,11 @@ int main(int argc, char** argv) {
     MonitorArguments monitor;
     CLI::App* monitorCommand =
         app.add_subcommand("monitor", "show the board's two-line text as it changes");
-    monitorCommand->add_option("--seconds", monitor.seconds, "stop after this long")
-        ->check(CLI::NonNegativeNumber);
+    std::string monitorSeconds;
+    CLI::Option* monitorSecondsOption =
+        monitorCommand
+            ->add_option("--seconds", monitorSeconds, "stop after this long (at most 86400)")
+            ->type_name("SECONDS");
 
     for (CLI::App* command : app.get_subcommands({})) command->footer(kExitCodes);
 
@@ -160,19 +180,41 @@ int main(int argc, char** argv) {
         // CLI11's own codes for a bad command line become the documented one.
         return static_cast<int>(ExitCode::BadInput);
     }
-    if (wait->count() > 0) {
-        if (wait->results().empty() || wait->results().front().empty()) {
+    // Numbers are read here, strictly, so that a bad one is refused before the board is touched.
+    CLI::App* chosen = app.get_subcommands().front();
+    const std::string name = chosen->get_name();
+    Reply reply;
+    const auto numbers = [&]() -> Outcome {
+        if (wait->count() > 0) {
             options.waitSeconds = kDefaultWaitSeconds;
+            if (!waitText.empty())
+                KELM_TRY(ParseSeconds(waitText, kWaitRange, options.waitSeconds));
         }
-    }
+        if (timeout->count() > 0)
+            KELM_TRY(ParseSeconds(timeoutText, kTimeoutRange, options.timeoutSeconds));
+        if (writeSlotOption->count() > 0) {
+            int slot = 0;
+            KELM_TRY(ParseSlot(writeSlot, slot));
+            write.slot = slot;
+        }
+        if (chosen == backupCommand) KELM_TRY(ParseSlot(backupSlot, backup.slot));
+        if (chosen == eraseCommand) KELM_TRY(ParseSlot(eraseSlot, erase.slot));
+        if (chosen == verifyCommand) KELM_TRY(ParseSlot(verifySlot, verify.slot));
+        if (monitorSecondsOption->count() > 0)
+            KELM_TRY(ParseSeconds(monitorSeconds, kMonitorRange, monitor.seconds));
+        return {};
+    };
+    const Outcome parsed = numbers();
+    if (!parsed.ok()) return Finish(options, name, parsed, reply);
     write.kind = ParsedKind(writeKind);
     verify.kind = ParsedKind(verifyKind);
 
-    Progress progress(stderr, !options.quiet && IsTerminal(stderr));
-    Reply reply;
+    if (!InstallInterruptHandlers()) {
+        std::cerr << "kelmtool: cannot catch Ctrl-C; an interruption would end kelmtool at once\n";
+    }
+    // The trace writes to standard error line by line; a bar there would break every line.
+    Progress progress(stderr, !options.quiet && !options.trace && IsTerminal(stderr));
     ToolContext context{options, progress, reply, IsTerminal(stdin)};
-    CLI::App* chosen = app.get_subcommands().front();
-    const std::string name = chosen->get_name();
     Outcome outcome;
     if (chosen == list) {
         outcome = RunList(context);

@@ -11,6 +11,11 @@ enum class ExitCode : int {
     BadInput = 2,  // bad input or usage, refused before anything was written
     NoBoard = 3,   // no board, or it cannot be opened
     Mismatch = 4,  // verify found a difference
+    // Stopped by a signal, between two transfers: 128 + the signal's number, as a shell reports
+    // a program that a signal ended.
+    HungUp = 129,       // SIGHUP
+    Interrupted = 130,  // SIGINT, Ctrl-C
+    Terminated = 143,   // SIGTERM
 };
 
 class [[nodiscard]] Outcome {
@@ -23,6 +28,12 @@ class [[nodiscard]] Outcome {
         return outcome;
     }
     bool ok() const { return code_ == ExitCode::Done; }
+    bool interrupted() const {
+        return code_ == ExitCode::HungUp || code_ == ExitCode::Interrupted ||
+               code_ == ExitCode::Terminated;
+    }
+    // The same stop, with a message saying what the flash holds after it.
+    Outcome Said(std::string message) const { return Fail(code_, std::move(message)); }
     ExitCode code() const { return code_; }
     const std::string& message() const { return message_; }
 

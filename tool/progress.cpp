@@ -3,18 +3,25 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #define KELM_ISATTY _isatty
 #define KELM_FILENO _fileno
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #define KELM_ISATTY isatty
 #define KELM_FILENO fileno
 #endif
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);  // at most ten a second
 constexpr int kBarWidth = 30;
+constexpr int kNarrowestBar = 10;  // below this a bar shows nothing; it is left out
+constexpr int kDefaultColumns = 80;
 
 }  // namespace
 
@@ -22,6 +29,7 @@ bool IsTerminal(std::FILE* stream) { return KELM_ISATTY(KELM_FILENO(stream)) != 
 
 void Progress::Start(const std::string& label, uint64_t total) {
     label_ = label;
+    lastWidth_ = 0;
     total_ = total;
     done_ = 0;
     drawn_ = false;
@@ -43,21 +51,56 @@ void Progress::Finish() {
     static_cast<void>(std::fputc('\n', out_));
 }
 
+int TerminalColumns(std::FILE* stream) {
+#ifdef _WIN32
+    HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(KELM_FILENO(stream)));
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+    struct winsize size = {};
+    if (ioctl(KELM_FILENO(stream), TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+#endif
+}
+
+std::string ProgressLine(const std::string& label, uint64_t done, uint64_t total, double seconds,
+                         bool last, int columns) {
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+    const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0;
+    char figures[96];
+    static_cast<void>(std::snprintf(figures, sizeof figures, "%llu/%llu bytes  %.1f KB/s  %s%.0f s",
+                                    static_cast<unsigned long long>(done),
+                                    static_cast<unsigned long long>(total), rate / 1024,
+                                    last ? "took " : "left ", last ? seconds : left));
+    const int room = std::max(columns, 1) - 1;
+    // label, " [", the bar, "] ", the figures
+    const int around = static_cast<int>(label.size() + std::strlen(figures)) + 4;
+    const int width = std::min(kBarWidth, room - around);
+    std::string line = label + " ";
+    if (width >= kNarrowestBar) {
+        const double fraction =
+            total == 0 ? 1 : static_cast<double>(done) / static_cast<double>(total);
+        std::string bar(static_cast<size_t>(fraction * width), '#');
+        bar.resize(static_cast<size_t>(width), '.');
+        line += "[" + bar + "] ";
+    }
+    line += figures;
+    if (line.size() > static_cast<size_t>(room)) line.resize(static_cast<size_t>(room));
+    return line;
+}
+
 void Progress::Draw(bool last) {
     lastDrawn_ = Clock::now();
     drawn_ = true;
     const double seconds = std::chrono::duration<double>(lastDrawn_ - started_).count();
-    const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;
-    const double fraction =
-        total_ == 0 ? 1 : static_cast<double>(done_) / static_cast<double>(total_);
-    const int filled = static_cast<int>(fraction * kBarWidth);
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.resize(kBarWidth, '.');
-    const double left = rate > 0 ? static_cast<double>(total_ - done_) / rate : 0;
+    int columns = columns_ != 0 ? columns_ : TerminalColumns(out_);
+    if (columns <= 0) columns = kDefaultColumns;
+    std::string line = ProgressLine(label_, done_, total_, seconds, last, columns);
+    const size_t width = line.size();
+    if (width < lastWidth_) line.append(lastWidth_ - width, ' ');
+    lastWidth_ = width;
     // Progress is for the eye only; a line that cannot be drawn changes nothing.
-    static_cast<void>(std::fprintf(
-        out_, "\r%s [%s] %llu/%llu bytes  %.1f KB/s  %s%.0f s ", label_.c_str(), bar.c_str(),
-        static_cast<unsigned long long>(done_), static_cast<unsigned long long>(total_),
-        rate / 1024, last ? "took " : "left ", last ? seconds : left));
+    static_cast<void>(std::fprintf(out_, "\r%s", line.c_str()));
     static_cast<void>(std::fflush(out_));
 }

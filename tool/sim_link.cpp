@@ -2,6 +2,7 @@
 #include "sim_link.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <sstream>
 #include <thread>
@@ -48,9 +49,11 @@ class SimLink : public BoardLink {
     }
 
     bool WriteReport(const uint8_t* report) override {
+        SignalOnCue();
         return board_.WriteOutputReport(report, kReportSize);
     }
     bool GetFeature(uint8_t* report) override {
+        SignalOnCue();
         return board_.GetFeatureReport(report, kReportSize);
     }
     InputRead ReadInput(uint8_t* report, int timeoutMs) override {
@@ -69,6 +72,10 @@ class SimLink : public BoardLink {
     }
 
   private:
+    void SignalOnCue() {
+        if (signal_ != 0 && exchanges_++ == signalAt_) static_cast<void>(std::raise(signal_));
+    }
+
     static std::string Flatten(std::string text) {
         for (char& c : text) {
             if (c == '\n') c = ' ';
@@ -112,6 +119,13 @@ class SimLink : public BoardLink {
         if (const char* held = std::getenv(kSimBusHeldVariable)) {
             board_.SetBusHeldByOther(std::string(held) == "1");
         }
+        if (const char* cue = std::getenv(kSimSignalVariable)) {
+            const std::string text = cue;
+            const size_t at = text.find('@');
+            if (at == std::string::npos) return BadVariable(kSimSignalVariable, text);
+            signal_ = std::atoi(text.c_str());
+            signalAt_ = std::strtoull(text.c_str() + at + 1, nullptr, 10);
+        }
         if (const char* seed = std::getenv(kSeedVariable)) {
             sim::SeededFaults faults;
             faults.seed = std::strtoull(seed, nullptr, 10);
@@ -127,6 +141,9 @@ class SimLink : public BoardLink {
 
     sim::Board board_;
     FlashFile file_;
+    int signal_ = 0;  // KELMTOOL_SIM_SIGNAL
+    uint64_t signalAt_ = 0;
+    uint64_t exchanges_ = 0;
 };
 
 }  // namespace

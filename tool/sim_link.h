@@ -6,6 +6,9 @@
 //                            exchange, counted from 0
 //   KELMTOOL_SIM_ERASE_BUSY  status answers after an erase stay busy for this many polls
 //   KELMTOOL_SIM_BUS_HELD    "1": the bus is held by the other side
+//   KELMTOOL_SIM_SIGNAL      "SIG@N": kelmtool sends itself signal SIG (a number) during its N-th
+//                            Out or Feature exchange, counted from 0, as a user's Ctrl-C would
+//                            arrive while a report is under way
 //   KELM_SEED                seeded faults of the board's fault layer
 #pragma once
 
@@ -18,6 +21,7 @@
 constexpr char kSimFaultsVariable[] = "KELMTOOL_SIM_FAULTS";
 constexpr char kSimEraseBusyVariable[] = "KELMTOOL_SIM_ERASE_BUSY";
 constexpr char kSimBusHeldVariable[] = "KELMTOOL_SIM_BUS_HELD";
+constexpr char kSimSignalVariable[] = "KELMTOOL_SIM_SIGNAL";
 constexpr char kSeedVariable[] = "KELM_SEED";
 
 // Opens the simulated board on path: BadInput for a file of the wrong size, Failed when it

@@ -21,6 +21,8 @@ struct ToolOptions {
 struct Reply {
     std::string text;
     nlohmann::json data = nlohmann::json::object();
+    // The result stands even though a signal ended the command (a monitor's end).
+    bool complete = false;
     void Line(const std::string& line) { text += line + "\n"; }
 };
 

@@ -201,7 +201,7 @@ TEST_F(FaultTest, BusyBoardEndsAtTheTimeout) {
 // board's chances nearly every verified write meets a dropped report or a flipped answer: what
 // is tested is that none of them is taken for done.
 TEST_F(FaultTest, SeededFaultsNeverReportFalseSuccess) {
-    WriteBytes(Path("small.dol"), Pattern(100, 5));
+    WriteBytes(Path("small.dol"), Pattern(300, 5));
     const ToolRun clean = Sim({"--json", "write", "app.dol"});
     ASSERT_EQ(clean.exitCode, 0) << clean.err;
     const std::vector<uint8_t> cleanFlash = Flash();

@@ -21,6 +21,7 @@ const char kBios[4] = {'(', 'C', ')', ' '};
 const char kElf[4] = {'E', 'L', 'F', '\0'};
 
 constexpr int kDolFilter = 2;
+constexpr uint8_t kCmdErase = 2;
 constexpr uint8_t kCmdWrite = 3;
 constexpr uint8_t kCmdBus = 8;
 
@@ -114,11 +115,11 @@ TEST_F(InfoTest, JsonSlotMapMatchesTheWindowsLabels) {
 }
 
 // The trace: one line per report, "out"/"feature" and 65 bytes in lower-case hex; a write of a
-// 100-byte DOL sends one CMD_WRITE and the 6 data reports of its 356 bytes where the window sends
-// 521; info takes the bus once.
+// 300-byte DOL erases its slot, then sends the 300 bytes behind the header (5 data reports) and
+// last the 256-byte header (5 more), where the window sends 521; info takes the bus once.
 TEST_F(InfoTest, TraceShowsEveryReportAndFewOfThemForASmallWrite) {
     const std::string path = TempPath("small.dol");
-    WriteFileBytes(path, tooltest::Pattern(100, 1));
+    WriteFileBytes(path, tooltest::Pattern(300, 1));
     const std::vector<uint8_t> erased(kFlash, 0xFF);
     board.SetFlash(0, erased);
     RunConnected([&](HWND) {
@@ -138,8 +139,14 @@ TEST_F(InfoTest, TraceShowsEveryReportAndFewOfThemForASmallWrite) {
     ASSERT_EQ(write.exitCode, 0) << write.err.substr(0, 2000);
     EXPECT_EQ(nlohmann::json::parse(write.out)["slot"], 0);
     const std::vector<tooltest::TracedReport> trace = tooltest::ParseTrace(write.err);
-    EXPECT_EQ(tooltest::DataReports(trace), 6);
-    EXPECT_EQ(Commands(trace, kCmdWrite), 1);
+    EXPECT_EQ(tooltest::DataReports(trace), 10);
+    EXPECT_EQ(Commands(trace, kCmdErase), 1);
+    std::vector<int> writeOffsets;  // bank 0: the offset alone
+    for (const tooltest::TracedReport& report : trace) {
+        if (report.kind == "out" && report.bytes[1] == kCmdWrite)
+            writeOffsets.push_back(report.bytes[3] << 8 | report.bytes[4]);
+    }
+    EXPECT_EQ(writeOffsets, (std::vector<int>{0x100, 0}));
     EXPECT_EQ(Commands(trace, kCmdBus, 1), 2);  // the scan's and the write's
     EXPECT_EQ(tooltest::FirstDifference(tooltest::ReadBytes(TempPath("flash.bin")), board.Flash()),
               -1);

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -40,7 +41,9 @@ class RefusalTest : public ToolTest {
         WriteBytes(Path("huge.dol"), Pattern(32 * kSlot + 1 - 256, 5));  // 33 slots
         WriteBytes(Path("small.gcb"), Pattern(255, 6));
         WriteBytes(Path("empty.gcb"), {});
-        WriteBytes(Path("app.gcb"), Pattern(1000, 7));
+        std::vector<uint8_t> gcb = Header(kBios, "saved", kSlot);
+        gcb.resize(1000, 0x20);
+        WriteBytes(Path("app.gcb"), gcb);
         std::vector<uint8_t> encrypted = Pattern(4000, 8);
         encrypted[4] = 0x02;
         WriteBytes(Path("secret.vgc"), encrypted);
@@ -48,6 +51,17 @@ class RefusalTest : public ToolTest {
         WriteBytes(Path("dump.bin"), Pattern(kFlash, 10));
         WriteBytes(Path("existing.gcb"), {1, 2, 3});
         std::filesystem::create_directory(Path("folder.dol"));
+        // Images whose content plainly is not their kind.
+        WriteBytes(Path("empty.elf"), {});
+        WriteBytes(Path("short.dol"), Pattern(255, 11));
+        WriteBytes(Path("plain.elf"), Pattern(1000, 12));
+        std::vector<uint8_t> unknown = Header("ABCD", "saved", kSlot);
+        unknown.resize(1000, 0x20);
+        WriteBytes(Path("unknown.gcb"), unknown);
+        // No regular files: a FIFO would hang an open, /proc measures 0 bytes.
+        ASSERT_EQ(mkfifo(Path("pipe.dol").c_str(), 0600), 0);
+        ASSERT_EQ(mkfifo(Path("pipe.bin").c_str(), 0600), 0);
+        std::filesystem::create_symlink("/proc/self/status", Path("status.dol"));
     }
 };
 
@@ -94,6 +108,71 @@ TEST_F(RefusalTest, EveryRefusalLeavesTheFlashAsItWas) {
          2,
          "kelmtool write: small.gcb is too small for a .gcb image"},
         {"empty .gcb", {"write", "empty.gcb"}, 2, "kelmtool write: empty.gcb is too small"},
+        {"empty ELF", {"write", "empty.elf"}, 2, "kelmtool write: empty.elf is empty"},
+        {"DOL shorter than its header",
+         {"write", "short.dol"},
+         2,
+         "kelmtool write: short.dol is too small for a DOL file (255 bytes"},
+        {"ELF without its magic",
+         {"write", "plain.elf"},
+         2,
+         "kelmtool write: plain.elf is no ELF file"},
+        {".gcb of no known magic",
+         {"write", "unknown.gcb"},
+         2,
+         "kelmtool write: unknown.gcb starts with the magic 41 42 43 44 (\"ABCD\")"},
+        {"verify against a .gcb of no known magic",
+         {"verify", "0", "unknown.gcb"},
+         2,
+         "kelmtool verify: unknown.gcb starts with the magic"},
+        {"FIFO as image", {"write", "pipe.dol"}, 2, "kelmtool write: pipe.dol is no regular file"},
+        {"FIFO to verify against",
+         {"verify", "2", "pipe.dol"},
+         2,
+         "kelmtool verify: pipe.dol is no regular file"},
+        {"FIFO as dump",
+         {"restore", "pipe.bin", "--yes"},
+         2,
+         "kelmtool restore: pipe.bin is no regular file"},
+        {"file of /proc", {"write", "status.dol"}, 2, "kelmtool write: status.dol is empty"},
+        // Numbers are decimal and whole: "010" is slot 10 (free here), never slot 8.
+        {"slot with a leading zero",
+         {"erase", "010", "--yes"},
+         2,
+         "kelmtool erase: slot 10 is free"},
+        {"slot 08", {"erase", "08", "--yes"}, 2, "kelmtool erase: slot 8 is free"},
+        {"hex slot", {"erase", "0x4", "--yes"}, 2, "kelmtool erase: slot 0x4 does not exist"},
+        {"slot in exponent form",
+         {"backup", "1e1", "-o", "b.gcb"},
+         2,
+         "kelmtool backup: slot 1e1 does not exist"},
+        {"empty slot", {"erase", "", "--yes"}, 2, "kelmtool erase: slot \"\" does not exist"},
+        {"--slot 2 digits too many",
+         {"write", "app.dol", "--slot", "1000000000000"},
+         2,
+         "kelmtool write: slot 1000000000000 does not exist"},
+        {"timeout not a number",
+         {"--timeout", "nan", "restore", "dump.bin", "--yes"},
+         2,
+         "kelmtool restore: --timeout nan: give a number of seconds from 0.1 to 3600"},
+        {"timeout past its range",
+         {"--timeout", "1e10", "erase", "0", "--yes"},
+         2,
+         "kelmtool erase: --timeout 1e10: give a number of seconds from 0.1 to 3600"},
+        {"timeout of no time", {"--timeout", "0", "info"}, 2, "kelmtool info: --timeout 0: give"},
+        {"negative wait",
+         {"--wait=-3", "info"},
+         2,
+         "kelmtool info: --wait -3: give a number of seconds from 0 to 86400"},
+        {"wait not a number", {"--wait=nan", "info"}, 2, "kelmtool info: --wait nan: give"},
+        {"monitor for ever",
+         {"monitor", "--seconds", "nan"},
+         2,
+         "kelmtool monitor: --seconds nan: give a number of seconds from 0 to 86400"},
+        {"monitor past its range",
+         {"monitor", "--seconds", "1e300"},
+         2,
+         "kelmtool monitor: --seconds 1e300: give"},
         {"backup of a free slot",
          {"backup", "1", "-o", "b.gcb"},
          2,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -32,6 +33,8 @@ std::string WriteGcb(uint64_t length) {
     // One byte more than the file, so that even an empty file's buffer is not null.
     std::vector<uint8_t> bytes(length + 1);
     for (uint64_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 1);
+    // A header the catalogue takes for a BIOS, where the file is long enough to carry one.
+    for (size_t i = 0; i < kMagicSize && i < length; ++i) bytes[i] = kMagicBios[i];
     std::FILE* file = std::fopen(path.c_str(), "wb");
     EXPECT_NE(file, nullptr);
     if (file == nullptr) return path;
@@ -53,7 +56,8 @@ TEST(GcbLength, RefusedUpToItsHeaderTakenAfter) {
             // The file's own header, the size field alone replaced; then the file's bytes.
             uint8_t head[kHeaderSize + 1];
             ASSERT_TRUE(ReadImage(image, 0, head, sizeof head).ok());
-            for (size_t i = 0; i < kSizeOffset; ++i) {
+            EXPECT_EQ(std::memcmp(head, kMagicBios, kMagicSize), 0);
+            for (size_t i = kMagicSize; i < kSizeOffset; ++i) {
                 ASSERT_EQ(head[i], static_cast<uint8_t>(i * 7 + 1)) << "byte " << i;
             }
             EXPECT_EQ(ReadBigEndian32(head + kSizeOffset), c.slots * kSlotSize);

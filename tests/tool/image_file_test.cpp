@@ -31,7 +31,13 @@ TEST_F(ImageFileTest, KindComesFromTheExtensionInAnyCase) {
         {".dol", false, {}},
     };
     for (const auto& c : cases) {
-        WriteBytes(Path(c.name), Pattern(300, 1));
+        // Content that fits the kind, so that only the name decides.
+        std::vector<uint8_t> bytes = Pattern(300, 1);
+        const uint8_t elf[] = {0x7f, 'E', 'L', 'F'};
+        const uint8_t bios[] = {'(', 'C', ')', ' '};
+        const uint8_t* magic = c.kind == ImageKind::Elf ? elf : bios;
+        std::copy(magic, magic + 4, bytes.begin());
+        WriteBytes(Path(c.name), bytes);
         ImageFile image;
         const Outcome opened = OpenImage(Path(c.name), std::nullopt, image);
         EXPECT_EQ(opened.ok(), c.known) << c.name << ": " << opened.message();

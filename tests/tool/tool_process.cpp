@@ -23,8 +23,8 @@ namespace tooltest {
 namespace {
 
 // Variables of the simulated board that only the test's own extra environment may set.
-constexpr const char* kCleared[] = {
-    "KELMTOOL_SIM_FAULTS=", "KELMTOOL_SIM_ERASE_BUSY=", "KELMTOOL_SIM_BUS_HELD=", "KELM_SEED="};
+constexpr const char* kCleared[] = {"KELMTOOL_SIM_FAULTS=", "KELMTOOL_SIM_ERASE_BUSY=",
+                                    "KELMTOOL_SIM_BUS_HELD=", "KELMTOOL_SIM_SIGNAL=", "KELM_SEED="};
 
 std::string Drain(int fd) {
     std::string text;

@@ -1,0 +1,50 @@
+// An image onto free slots: erase, body, header, read-back.
+#include "flash_image.h"
+
+#include <string>
+
+#include "board_catalogue.h"
+#include "catalogue/flash_layout.h"
+#include "flash_io.h"
+
+Outcome FlashImage(BoardSession& session, ImageFile& image, int start, bool verify,
+                   Progress& progress, ImageWriteStage& stage) {
+    const uint32_t address = static_cast<uint32_t>(start) * kSlotSize;
+    const ByteSource source = [&image](uint64_t offset, uint8_t* out, uint32_t count) {
+        return ReadImage(image, offset, out, count);
+    };
+    progress.Start("erasing", static_cast<uint64_t>(image.slots) * kSlotSize);
+    KELM_TRY(EraseSlots(session, start, image.slots, progress, stage.erased));
+    progress.Finish();
+    progress.Start("writing", image.imageLength);
+    KELM_TRY(WriteHeadersLast(session, address, image.imageLength, source, progress,
+                              HeldBack::FirstSlot));
+    stage.written = true;
+    progress.Finish();
+    if (!verify) return {};
+    // Everything the window's chunks would have covered: the image and the 0xFF after it up to
+    // the end of its last chunk.
+    const uint64_t covered = (image.imageLength + kChunkSize - 1) / kChunkSize * kChunkSize;
+    progress.Start("verifying", covered);
+    KELM_TRY(VerifyBytes(session, address, covered, source, progress));
+    progress.Finish();
+    return {};
+}
+
+std::string DescribeStoppedWrite(const ImageFile& image, int start, const ImageWriteStage& stage) {
+    const std::string slots = SlotRange(start, image.slots);
+    if (stage.written) return slots + " hold " + image.path + ", written but not verified";
+    if (stage.erased == 0) return "nothing was changed";
+    if (stage.erased < image.slots) {
+        return SlotRange(start, stage.erased) + " of " + slots +
+               " were erased (they were free); nothing else was changed";
+    }
+    // Only the first slot's header is held back, so the slots after it hold their data from
+    // offset 0 and read as whatever those bytes look like.
+    const std::string rest = image.slots == 1
+                                 ? ""
+                                 : ", " + SlotRange(start + 1, image.slots - 1) +
+                                       " may read as ??? until they are written or erased";
+    return slots + " hold part of " + image.path + " without its header: slot " +
+           std::to_string(start) + " reads as free" + rest + "; nothing else was changed";
+}
