@@ -127,12 +127,19 @@ TEST_F(EraseTest, YesErasesEverySlotOfTheOwnerUnderItsOwnBusRequest) {
         const char* name;
         int click;
         std::vector<int> slots;
-        const char* nextCaption;  // of the slot after the erased ones
+        const char* nextCaption;  // of the slot after the erased ones, if there is one
+        bool lastSlots = false;   // a three-slot application laid in 29-31 first
     };
+    const std::vector<uint8_t> fixture = laid;
     for (const Case& c :
-         {Case{"second slot of three", 5, {4, 5, 6}, "free"}, Case{"corrupted", 10, {10}, "???"}}) {
+         {Case{"second slot of three", 5, {4, 5, 6}, "free"}, Case{"corrupted", 10, {10}, "???"},
+          Case{"application ending at slot 31", 30, {29, 30, 31}, nullptr, true}}) {
         SCOPED_TRACE(c.name);
         standin::ClearMessageBoxes();
+        if (c.lastSlots) {
+            LayImage(29, kElf, "last", 3 * kSlot, 3, 6);
+            laid = board.Flash();
+        }
         RunConnected([&](HWND) {
             const size_t mark = board.Log().size();
             Erase(c.click, IDYES);
@@ -155,12 +162,13 @@ TEST_F(EraseTest, YesErasesEverySlotOfTheOwnerUnderItsOwnBusRequest) {
             EXPECT_EQ(EraseTexts(), TextsFor(c.slots));
             EXPECT_EQ(Status(), "KELM OK!");
             for (int slot : c.slots) EXPECT_EQ(SlotCaption(slot), "free");
-            EXPECT_EQ(SlotCaption(c.slots.back() + 1), c.nextCaption);
+            if (c.nextCaption != nullptr) EXPECT_EQ(SlotCaption(c.slots.back() + 1), c.nextCaption);
             EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
             EXPECT_TRUE(CheckedSlots().empty());
         });
         EXPECT_EQ(BoxTexts(), std::vector<std::string>{kQuestion});
         ExpectFlash(c.slots);
+        laid = fixture;
         board.SetFlash(0, laid);
     }
 }

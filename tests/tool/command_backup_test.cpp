@@ -96,21 +96,27 @@ TEST_F(FlashCommandsTest, VerifyPassesFailsAndForgivesAMovedFile) {
     const ToolRun movedText = Sim({"verify", "5", "moved/app.dol"});
     EXPECT_NE(movedText.out.find("note: the name field differs"), std::string::npos);
 
-    // One byte changed in the second slot; a different file; a .gcb checked against its run.
+    // One byte changed in the second slot: in the middle of a 4 KB piece of the comparison, at
+    // a piece's last byte, and at the run's last byte (0xFF padding there). Then a different
+    // file; a .gcb checked against its run.
+    for (const size_t at : {6 * kSlot + 0x1234, 6 * kSlot + 0x0fff, 7 * kSlot - 1}) {
+        std::vector<uint8_t> flash = Flash();
+        flash[at] ^= 0x01;
+        SetFlash(flash);
+        const ToolRun changed = Sim({"--json", "verify", "5", "moved/app.dol"});
+        EXPECT_EQ(changed.exitCode, 4);
+        char expected[160];
+        std::snprintf(expected, sizeof expected,
+                      "kelmtool verify: verify failed: first difference at slot 6 offset 0x%04zx: "
+                      "flash holds 0x%02x, expected 0x%02x\n",
+                      at - 6 * kSlot, flash[at], flash[at] ^ 0x01);
+        EXPECT_EQ(changed.err, expected);
+        EXPECT_TRUE(nlohmann::json::parse(changed.out).contains("error"));
+        flash[at] ^= 0x01;
+        SetFlash(flash);
+    }
     std::vector<uint8_t> flash = Flash();
-    flash[6 * kSlot + 0x1234] ^= 0x01;
-    SetFlash(flash);
-    const ToolRun changed = Sim({"--json", "verify", "5", "moved/app.dol"});
-    EXPECT_EQ(changed.exitCode, 4);
-    char expected[160];
-    std::snprintf(expected, sizeof expected,
-                  "kelmtool verify: verify failed: first difference at slot 6 offset 0x1234: "
-                  "flash holds 0x%02x, expected 0x%02x\n",
-                  flash[6 * kSlot + 0x1234], flash[6 * kSlot + 0x1234] ^ 0x01);
-    EXPECT_EQ(changed.err, expected);
-    EXPECT_TRUE(nlohmann::json::parse(changed.out).contains("error"));
     // The image's first slot at the last slot of the flash: its second slot is nowhere.
-    flash = Flash();
     std::copy(flash.begin() + 5 * kSlot, flash.begin() + 6 * kSlot, flash.begin() + 31 * kSlot);
     SetFlash(flash);
     const ToolRun cut = Sim({"verify", "31", "moved/app.dol"});

@@ -2,6 +2,7 @@
 #include "tool/tool_process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -42,6 +43,11 @@ std::string Drain(int fd) {
 
 ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& folder,
                 const Environment& extra) {
+    return RunToolDisturbed(arguments, folder, {}, extra);
+}
+
+ToolRun RunToolDisturbed(const std::vector<std::string>& arguments, const std::string& folder,
+                         const Disturbance& disturbance, const Environment& extra) {
     ToolRun run;
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -62,7 +68,10 @@ ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& fo
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    const int out = memfd_create("kelmtool-out", MFD_CLOEXEC);
+    int unread[2] = {-1, -1};  // a pipe whose reading end is closed once kelmtool has started
+    if (disturbance.closedOutput && pipe2(unread, O_CLOEXEC) != 0) ADD_FAILURE() << "no pipe";
+    const int out =
+        disturbance.closedOutput ? unread[1] : memfd_create("kelmtool-out", MFD_CLOEXEC);
     const int err = memfd_create("kelmtool-err", MFD_CLOEXEC);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -76,12 +85,17 @@ ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& fo
                                                            argv.data(), envp.data())
                                              : errno;
     posix_spawn_file_actions_destroy(&actions);
+    if (unread[0] >= 0) close(unread[0]);
     if (spawned == 0) {
+        if (disturbance.signal != 0) {
+            usleep(static_cast<useconds_t>(disturbance.afterMs) * 1000);
+            EXPECT_EQ(kill(pid, disturbance.signal), 0);
+        }
         int status = 0;
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = Drain(out);
+        run.out = disturbance.closedOutput ? "" : Drain(out);
         run.err = Drain(err);
     } else {
         ADD_FAILURE() << "cannot start " << KELMTOOL_PATH << ": " << std::strerror(spawned);
@@ -206,9 +220,14 @@ void ToolTest::TearDown() {
 }
 
 ToolRun ToolTest::Sim(const std::vector<std::string>& arguments, const Environment& extra) const {
+    return SimDisturbed(arguments, {}, extra);
+}
+
+ToolRun ToolTest::SimDisturbed(const std::vector<std::string>& arguments,
+                               const Disturbance& disturbance, const Environment& extra) const {
     std::vector<std::string> words = {"--sim", flashPath};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    return RunTool(words, folder, extra);
+    return RunToolDisturbed(words, folder, disturbance, extra);
 }
 
 void ToolTest::Lay(size_t address, const std::vector<uint8_t>& bytes) const {

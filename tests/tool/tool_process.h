@@ -28,6 +28,16 @@ struct ToolRun {
 ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& folder,
                 const Environment& extra = {});
 
+// What a run meets from outside: a signal sent afterMs after it started, and a standard output
+// that is a pipe nobody reads.
+struct Disturbance {
+    int signal = 0;
+    int afterMs = 0;
+    bool closedOutput = false;
+};
+ToolRun RunToolDisturbed(const std::vector<std::string>& arguments, const std::string& folder,
+                         const Disturbance& disturbance, const Environment& extra = {});
+
 // Lines of text without their line ends.
 std::vector<std::string> Lines(const std::string& text);
 
@@ -60,6 +70,8 @@ class ToolTest : public ::testing::Test {
 
     // kelmtool --sim flash.bin arguments..., in the folder.
     ToolRun Sim(const std::vector<std::string>& arguments, const Environment& extra = {}) const;
+    ToolRun SimDisturbed(const std::vector<std::string>& arguments, const Disturbance& disturbance,
+                         const Environment& extra = {}) const;
     std::string Path(const std::string& name) const { return folder + "/" + name; }
     std::vector<uint8_t> Flash() const { return ReadBytes(flashPath); }
     void SetFlash(const std::vector<uint8_t>& flash) const { WriteBytes(flashPath, flash); }
