@@ -162,7 +162,9 @@ TEST_F(EraseTest, YesErasesEverySlotOfTheOwnerUnderItsOwnBusRequest) {
             EXPECT_EQ(EraseTexts(), TextsFor(c.slots));
             EXPECT_EQ(Status(), "KELM OK!");
             for (int slot : c.slots) EXPECT_EQ(SlotCaption(slot), "free");
-            if (c.nextCaption != nullptr) EXPECT_EQ(SlotCaption(c.slots.back() + 1), c.nextCaption);
+            if (c.nextCaption != nullptr) {
+                EXPECT_EQ(SlotCaption(c.slots.back() + 1), c.nextCaption);
+            }
             EXPECT_EQ(FlashMenuMode, MenuMode::Idle);
             EXPECT_TRUE(CheckedSlots().empty());
         });
