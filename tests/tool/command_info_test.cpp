@@ -108,6 +108,16 @@ TEST_F(InfoTest, JsonSlotMapMatchesTheWindowsLabels) {
     EXPECT_EQ(images.back()["slots"], 2);  // size 0 takes two slots
     EXPECT_EQ(images.back()["size"], 0);
 
+    // Text output shows a name's control and 8-bit bytes escaped: a header cannot reach the
+    // terminal with an escape sequence.
+    lay(14, tooltest::Header(kElf, "evil\x1b]0;owned\x07\x7f\xE9", kSlot));
+    tooltest::WriteBytes(TempPath("flash.bin"), flash);
+    const tooltest::ToolRun text = Tool({"info"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("  evil\\x1b]0;owned\\x07\\x7f\\xe9\n"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(text.out.find("  caf\\xe9.dol\n"), std::string::npos);
+
     // Without a BIOS magic in slot 0 there is no bootable BIOS.
     lay(0, tooltest::Header(kElf, "app", kSlot));
     tooltest::WriteBytes(TempPath("flash.bin"), flash);
