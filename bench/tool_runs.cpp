@@ -15,7 +15,7 @@
 #include "output_file.h"
 #include "progress.h"
 #include "tool_link.h"
-#include "write_plan.h"
+#include "core/write_plan.h"
 
 namespace {
 

@@ -72,7 +72,7 @@ target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE
 target_link_libraries(test_support PUBLIC test_world kelm_core kelm_resources sim_board GTest::gtest GTest::gmock)
 target_compile_definitions(test_support PUBLIC KELM_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
-foreach(area win32 sim device catalogue operations ui reliability demo tool)
+foreach(area win32 sim device catalogue core operations ui reliability demo tool)
     file(GLOB area_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*_test.cpp)
     set(monitor_tests ${area_tests})
     list(FILTER monitor_tests INCLUDE REGEX "monitor")

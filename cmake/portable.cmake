@@ -3,7 +3,7 @@ find_package(Threads REQUIRED)
 
 if(NOT TARGET kelm_portable)
     add_library(kelm_portable STATIC ${KELM_PORTABLE_SOURCES})
-    target_include_directories(kelm_portable PUBLIC ${CMAKE_SOURCE_DIR}/src)
+    target_include_directories(kelm_portable PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
 endif()
 
 if(NOT TARGET sim_board)

@@ -4,17 +4,8 @@
 #include <string>
 
 Outcome ReadCatalogue(BoardSession& session, BoardCatalogue& catalogue) {
-    KELM_TRY(session.TakeBus());
-    int i = 0;
-    while (i < kSlotCount) {
-        SlotHeader& header = catalogue.headers[i];
-        KELM_TRY(session.Read(static_cast<uint32_t>(i) * kSlotSize,
-                              reinterpret_cast<uint8_t*>(&header), kHeaderSize));
-        HeaderToHostOrder(header);
-        catalogue.storedSize[i] = header.size;
-        i += ClassifySlot(header, i, catalogue.map, catalogue.labels);
-    }
-    return session.ReleaseBus();
+    core::ReadCatalogue read(catalogue);
+    return session.Run(read);
 }
 
 Outcome CheckSlotNumber(int slot) {

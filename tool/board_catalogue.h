@@ -8,16 +8,10 @@
 #include "board_connection.h"
 #include "board_session.h"
 #include "catalogue/slot_map.h"
+#include "core/operations.h"
 #include "outcome.h"
 
-struct BoardCatalogue {
-    SlotEntry map[kSlotCount] = {};
-    const char* labels[kSlotCount] = {};
-    // Headers of run heads and of free and corrupted slots, in host order, size clamped.
-    SlotHeader headers[kSlotCount] = {};
-    // The size field of each run head as stored, before the clamp.
-    uint32_t storedSize[kSlotCount] = {};
-};
+using BoardCatalogue = core::Catalogue;
 
 Outcome ReadCatalogue(BoardSession& session, BoardCatalogue& catalogue);
 

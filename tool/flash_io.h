@@ -1,5 +1,6 @@
 // Moving whole images and dumps: writes that send only what changes the flash, read-back
-// verification, and reads into a file, each through one chunk buffer whatever the size.
+// verification, and reads into a file, each an operation of the engine (core/operations.h)
+// over the file the command reads or writes.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "board_session.h"
+#include "core/operations.h"
 #include "outcome.h"
 #include "progress.h"
 
@@ -15,22 +17,15 @@ using ByteSource = std::function<Outcome(uint64_t offset, uint8_t* out, uint32_t
 // Takes count bytes read from the flash.
 using ByteSink = std::function<Outcome(const uint8_t* bytes, uint32_t count)>;
 
-// Writes length bytes from source at a linear flash address, chunk by chunk; the caller holds the
-// bus. Runs of 0xFF are skipped (see write_plan.h); no CMD_WRITE crosses a bank's end.
+using core::HeldBack;
+
+// Writes length bytes from source at a linear flash address; the caller holds the bus. Runs of
+// 0xFF are skipped (see core/write_plan.h); no CMD_WRITE crosses a bank's end.
 Outcome WriteBytes(BoardSession& session, uint32_t address, uint64_t length,
                    const ByteSource& source, Progress& progress);
 
-// The first kHeaderSize bytes of a slot decide whether the catalogue sees anything there, so a
-// write holds them back until the rest is on the flash: then an interrupted write leaves its
-// first slot reading as free, never a header claiming an image that is not all there.
-enum class HeldBack {
-    FirstSlot,  // an image: only its own header, at most one CMD_WRITE more than in one pass
-    EverySlot,  // a whole-flash restore: every slot's first bytes
-};
-
-// WriteBytes in two passes: everything but the held-back bytes, then those, which no interruption
-// splits (a header half written would claim an image of any size). address is the start of a
-// slot.
+// WriteBytes with the held-back bytes last, in transfers no interruption splits (a header half
+// written would claim an image of any size). address is the start of a slot.
 Outcome WriteHeadersLast(BoardSession& session, uint32_t address, uint64_t length,
                          const ByteSource& source, Progress& progress, HeldBack heldBack);
 
@@ -47,5 +42,4 @@ Outcome VerifyBytes(BoardSession& session, uint32_t address, uint64_t length,
 Outcome ReadBytes(BoardSession& session, uint32_t address, uint64_t length, const ByteSink& sink,
                   Progress& progress);
 
-// "slot 3 offset 0x0104"
-std::string DescribeAddress(uint32_t address);
+using core::DescribeAddress;

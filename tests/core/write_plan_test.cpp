@@ -1,5 +1,5 @@
 // Which bytes of a piece go over the wire: runs of 0xFF long enough are skipped, nothing else is.
-#include "write_plan.h"
+#include "core/write_plan.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Which bytes of a piece of image go over the wire.
-#include "write_plan.h"
+#include "core/write_plan.h"
 
 #include "catalogue/flash_layout.h"
 #include "device/report_layout.h"
