@@ -23,6 +23,5 @@ target_link_libraries(kelmtool PRIVATE kelmtool_core)
 target_compile_definitions(kelmtool PRIVATE KELM_VERSION="${PROJECT_VERSION}")
 install(TARGETS kelmtool RUNTIME DESTINATION bin)
 
-# The manual page, with the project's version.
-configure_file(${CMAKE_SOURCE_DIR}/packaging/kelmtool.1.in ${CMAKE_BINARY_DIR}/kelmtool.1 @ONLY)
+include(${CMAKE_SOURCE_DIR}/cmake/kelmtool_man.cmake)
 install(FILES ${CMAKE_BINARY_DIR}/kelmtool.1 DESTINATION share/man/man1)

@@ -21,15 +21,6 @@ namespace {
 constexpr char kDescription[] =
     "kelmtool: manages the flash of the kelm board (USB HID 03eb:0001): 2 MB in 32 slots of "
     "64 KB.";
-constexpr char kExitCodes[] =
-    "Exit codes:\n"
-    "  0  done\n"
-    "  1  the board or a file failed during the operation\n"
-    "  2  bad input or usage, refused before anything was written\n"
-    "  3  no board, or it cannot be opened\n"
-    "  4  verify found a difference\n"
-    "  129, 130, 143  stopped by SIGHUP, Ctrl-C (SIGINT) or SIGTERM between two transfers; the\n"
-    "     message says what the flash now holds";
 constexpr double kDefaultWaitSeconds = 30;
 constexpr char kSlotHelp[] = "any slot of the application, 0 to 31";
 
@@ -82,7 +73,7 @@ int Finish(const ToolOptions& options, const std::string& command, const Outcome
 int main(int argc, char** argv) {
     ToolOptions options;
     CLI::App app(kDescription, "kelmtool");
-    app.footer(kExitCodes);
+    app.footer(ExitCodeList());
     app.set_version_flag("--version", std::string("kelmtool ") + KELM_VERSION);
     app.require_subcommand(1);
     app.add_option("--sim", options.simFile,
@@ -167,7 +158,7 @@ int main(int argc, char** argv) {
             ->add_option("--seconds", monitorSeconds, "stop after this long (at most 86400)")
             ->type_name("SECONDS");
 
-    for (CLI::App* command : app.get_subcommands({})) command->footer(kExitCodes);
+    for (CLI::App* command : app.get_subcommands({})) command->footer(ExitCodeList());
 
     try {
         app.parse(argc, argv);

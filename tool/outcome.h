@@ -4,19 +4,16 @@
 #include <string>
 #include <utility>
 
-// The documented exit codes of kelmtool.
+// The documented exit codes of kelmtool (exit_codes.def). A signal's is 128 + its number, as a
+// shell reports a program that a signal ended.
 enum class ExitCode : int {
-    Done = 0,
-    Failed = 1,    // the board or a file failed during the operation
-    BadInput = 2,  // bad input or usage, refused before anything was written
-    NoBoard = 3,   // no board, or it cannot be opened
-    Mismatch = 4,  // verify found a difference
-    // Stopped by a signal, between two transfers: 128 + the signal's number, as a shell reports
-    // a program that a signal ended.
-    HungUp = 129,       // SIGHUP
-    Interrupted = 130,  // SIGINT, Ctrl-C
-    Terminated = 143,   // SIGTERM
+#define KELM_EXIT_CODE(name, number, summary, manual) name = number,
+#include "exit_codes.def"
+#undef KELM_EXIT_CODE
 };
+
+// "Exit codes:" and a line for each, as every --help ends.
+std::string ExitCodeList();
 
 class [[nodiscard]] Outcome {
   public:

@@ -61,5 +61,9 @@ for command in "${commands[@]}"; do
         look_for "kelmtool $command $option" "(^|[^-a-z])$option([^-a-z]|$)"
     done
 done
+# Every exit code that --help lists has its entry under EXIT STATUS.
+for code in $(sed -n '/^Exit codes:/,/^$/p' "$scratch/main" | awk 'NR > 1 && $1 ~ /^[0-9]+$/ { print $1 }'); do
+    look_for "exit code $code" "^\.B $code$"
+done
 echo "man page: $checked entries of --help checked, $missing missing"
 [[ $missing -eq 0 ]]
