@@ -3,8 +3,10 @@
 
 #include "board_catalogue.h"
 #include "board_connection.h"
+#include "command.h"
 #include "commands.h"
 #include "flash_io.h"
+#include "numbers.h"
 #include "output_file.h"
 
 namespace {
@@ -59,3 +61,43 @@ Outcome RunDump(ToolContext& context, const DumpArguments& arguments) {
     context.reply.data["file"] = arguments.output;
     return {};
 }
+
+namespace {
+
+class BackupCommand : public Command {
+  public:
+    const char* name() const override { return "backup"; }
+    const char* summary() const override {
+        return "save the application a slot belongs to into a .gcb file";
+    }
+    void Declare(CLI::App& command) override {
+        command.add_option("SLOT", slot_, kSlotHelp)->required();
+        command.add_option("-o,--output", arguments_.output, "the file to write")->required();
+        command.add_flag("--force", arguments_.force, "replace an existing file");
+    }
+    Outcome Settle() override { return ParseSlot(slot_, arguments_.slot); }
+    Outcome Run(ToolContext& context) override { return RunBackup(context, arguments_); }
+
+  private:
+    BackupArguments arguments_;
+    std::string slot_;
+};
+
+class DumpCommand : public Command {
+  public:
+    const char* name() const override { return "dump"; }
+    const char* summary() const override { return "save the whole 2 MB flash into a file"; }
+    void Declare(CLI::App& command) override {
+        command.add_option("-o,--output", arguments_.output, "the file to write")->required();
+        command.add_flag("--force", arguments_.force, "replace an existing file");
+    }
+    Outcome Run(ToolContext& context) override { return RunDump(context, arguments_); }
+
+  private:
+    DumpArguments arguments_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeBackupCommand() { return std::make_unique<BackupCommand>(); }
+std::unique_ptr<Command> MakeDumpCommand() { return std::make_unique<DumpCommand>(); }

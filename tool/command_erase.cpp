@@ -1,25 +1,12 @@
 // erase: the whole application a slot belongs to.
 #include <cstdio>
-#include <iostream>
 #include <string>
 
 #include "board_catalogue.h"
 #include "board_connection.h"
+#include "command.h"
 #include "commands.h"
-
-Outcome Confirm(const ToolContext& context, bool yes, const std::string& question) {
-    if (yes) return {};
-    if (!context.stdinIsTerminal) {
-        return Outcome::Fail(ExitCode::BadInput,
-                             "standard input is no terminal to ask on: give --yes to go ahead");
-    }
-    std::cerr << question << " [y/N] " << std::flush;
-    std::string answer;
-    if (std::getline(std::cin, answer) && (answer == "y" || answer == "Y" || answer == "yes")) {
-        return {};
-    }
-    return Outcome::Fail(ExitCode::BadInput, "not confirmed; nothing was changed");
-}
+#include "numbers.h"
 
 Outcome RunErase(ToolContext& context, const EraseArguments& arguments) {
     KELM_TRY(CheckSlotNumber(arguments.slot));
@@ -38,6 +25,9 @@ Outcome RunErase(ToolContext& context, const EraseArguments& arguments) {
     KELM_TRY(session.TakeBus());
     context.progress.Start("erasing", static_cast<uint64_t>(count) * kSlotSize);
     // The map's owners, not adjacency, say which slots belong to the image, as in the window.
+    // Unlike the window, which gives the bus back after every slot, the bus is held across the
+    // whole run: an erase from a script is one act, and the machine the board is fitted to
+    // cannot boot into a half-erased application between two of its slots.
     for (int slot = 0; slot < kSlotCount; ++slot) {
         if (catalogue.map[slot].owner != first) continue;
         const Outcome done = session.EraseBank(slot);
@@ -62,3 +52,25 @@ Outcome RunErase(ToolContext& context, const EraseArguments& arguments) {
     context.reply.data["erased"] = erased;
     return {};
 }
+
+namespace {
+
+class EraseCommand : public Command {
+  public:
+    const char* name() const override { return "erase"; }
+    const char* summary() const override { return "erase the application a slot belongs to"; }
+    void Declare(CLI::App& command) override {
+        command.add_option("SLOT", slot_, kSlotHelp)->required();
+        command.add_flag("--yes", arguments_.yes, "do not ask");
+    }
+    Outcome Settle() override { return ParseSlot(slot_, arguments_.slot); }
+    Outcome Run(ToolContext& context) override { return RunErase(context, arguments_); }
+
+  private:
+    EraseArguments arguments_;
+    std::string slot_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeEraseCommand() { return std::make_unique<EraseCommand>(); }

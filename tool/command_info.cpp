@@ -5,6 +5,7 @@
 
 #include "board_catalogue.h"
 #include "board_connection.h"
+#include "command.h"
 #include "commands.h"
 #include "printable.h"
 
@@ -85,3 +86,17 @@ Outcome RunInfo(ToolContext& context) {
     context.reply.data["bios_in_slot0"] = bios;
     return {};
 }
+
+namespace {
+
+class InfoCommand : public Command {
+  public:
+    const char* name() const override { return "info"; }
+    const char* summary() const override { return "the slot map and the images on the board"; }
+    void Declare(CLI::App&) override {}
+    Outcome Run(ToolContext& context) override { return RunInfo(context); }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeInfoCommand() { return std::make_unique<InfoCommand>(); }

@@ -1,5 +1,6 @@
 // list: the boards attached.
 #include "board_connection.h"
+#include "command.h"
 #include "commands.h"
 
 Outcome RunList(ToolContext& context) {
@@ -18,3 +19,19 @@ Outcome RunList(ToolContext& context) {
     context.reply.data["boards"] = boards;
     return {};
 }
+
+namespace {
+
+class ListCommand : public Command {
+  public:
+    const char* name() const override { return "list"; }
+    const char* summary() const override {
+        return "boards attached: path, serial, whether it opens";
+    }
+    void Declare(CLI::App&) override {}
+    Outcome Run(ToolContext& context) override { return RunList(context); }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeListCommand() { return std::make_unique<ListCommand>(); }

@@ -4,9 +4,11 @@
 #include <string>
 
 #include "board_connection.h"
+#include "command.h"
 #include "commands.h"
 #include "device/input_text.h"
 #include "interrupt.h"
+#include "numbers.h"
 #include "printable.h"
 
 namespace {
@@ -61,3 +63,30 @@ Outcome RunMonitor(ToolContext& context, const MonitorArguments& arguments) {
     context.reply.complete = true;
     return Outcome::Fail(InterruptCode(PendingInterrupt()), "interrupted");
 }
+
+namespace {
+
+class MonitorCommand : public Command {
+  public:
+    const char* name() const override { return "monitor"; }
+    const char* summary() const override { return "show the board's two-line text as it changes"; }
+    void Declare(CLI::App& command) override {
+        seconds_ =
+            command.add_option("--seconds", secondsText_, "stop after this long (at most 86400)")
+                ->type_name("SECONDS");
+    }
+    Outcome Settle() override {
+        if (seconds_->count() == 0) return {};
+        return ParseSeconds(secondsText_, kMonitorRange, arguments_.seconds);
+    }
+    Outcome Run(ToolContext& context) override { return RunMonitor(context, arguments_); }
+
+  private:
+    MonitorArguments arguments_;
+    std::string secondsText_;
+    CLI::Option* seconds_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeMonitorCommand() { return std::make_unique<MonitorCommand>(); }

@@ -9,6 +9,7 @@
 
 #include "board_catalogue.h"
 #include "board_connection.h"
+#include "command.h"
 #include "commands.h"
 #include "flash_io.h"
 #include "image_file.h"
@@ -92,3 +93,24 @@ Outcome RunRestore(ToolContext& context, const RestoreArguments& arguments) {
     context.reply.data["verified"] = arguments.verify;
     return {};
 }
+
+namespace {
+
+class RestoreCommand : public Command {
+  public:
+    const char* name() const override { return "restore"; }
+    const char* summary() const override { return "erase every slot and write a 2 MB dump back"; }
+    void Declare(CLI::App& command) override {
+        command.add_option("FILE", arguments_.file, "a dump of exactly 2097152 bytes")->required();
+        command.add_flag("--yes", arguments_.yes, "do not ask");
+        command.add_flag("--verify", arguments_.verify, "read the flash back and compare");
+    }
+    Outcome Run(ToolContext& context) override { return RunRestore(context, arguments_); }
+
+  private:
+    RestoreArguments arguments_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeRestoreCommand() { return std::make_unique<RestoreCommand>(); }

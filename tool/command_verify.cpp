@@ -5,9 +5,11 @@
 
 #include "board_catalogue.h"
 #include "board_connection.h"
+#include "command.h"
 #include "commands.h"
 #include "flash_io.h"
 #include "image_file.h"
+#include "numbers.h"
 
 Outcome RunVerify(ToolContext& context, const VerifyArguments& arguments) {
     KELM_TRY(CheckSlotNumber(arguments.slot));
@@ -71,3 +73,33 @@ Outcome RunVerify(ToolContext& context, const VerifyArguments& arguments) {
     context.reply.data["name_differs"] = nameDiffers;
     return {};
 }
+
+namespace {
+
+class VerifyCommand : public Command {
+  public:
+    const char* name() const override { return "verify"; }
+    const char* summary() const override {
+        return "compare the application at a slot with what writing a file would put there";
+    }
+    void Declare(CLI::App& command) override {
+        command.add_option("SLOT", slot_, kSlotHelp)->required();
+        command.add_option("FILE", arguments_.file, "the image file")->required();
+        command.add_option("--kind", kind_, "the file's kind, instead of its extension")
+            ->check(CLI::IsMember(KindChoices()));
+    }
+    Outcome Settle() override {
+        if (!kind_.empty()) arguments_.kind = KindFromName(kind_);
+        return ParseSlot(slot_, arguments_.slot);
+    }
+    Outcome Run(ToolContext& context) override { return RunVerify(context, arguments_); }
+
+  private:
+    VerifyArguments arguments_;
+    std::string slot_;
+    std::string kind_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeVerifyCommand() { return std::make_unique<VerifyCommand>(); }

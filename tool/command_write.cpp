@@ -4,9 +4,11 @@
 
 #include "board_catalogue.h"
 #include "board_connection.h"
+#include "command.h"
 #include "commands.h"
 #include "flash_image.h"
 #include "image_file.h"
+#include "numbers.h"
 
 Outcome RunWrite(ToolContext& context, const WriteArguments& arguments) {
     ImageFile image;
@@ -61,3 +63,40 @@ Outcome RunWrite(ToolContext& context, const WriteArguments& arguments) {
     context.reply.data["verified"] = arguments.verify;
     return {};
 }
+
+namespace {
+
+class WriteCommand : public Command {
+  public:
+    const char* name() const override { return "write"; }
+    const char* summary() const override { return "write an image file into free slots"; }
+    void Declare(CLI::App& command) override {
+        command.add_option("FILE", arguments_.file, "a .gcb, .dol, .elf or .vgc file")->required();
+        command.add_option("--kind", kind_, "the file's kind, instead of its extension")
+            ->check(CLI::IsMember(KindChoices()));
+        slot_ = command
+                    .add_option("--slot", slotText_,
+                                "the first slot, 0 to 31 (default: the first that can take it)")
+                    ->type_name("N");
+        command.add_flag("--verify", arguments_.verify, "read the flash back and compare");
+    }
+    Outcome Settle() override {
+        if (!kind_.empty()) arguments_.kind = KindFromName(kind_);
+        if (slot_->count() == 0) return {};
+        int slot = 0;
+        KELM_TRY(ParseSlot(slotText_, slot));
+        arguments_.slot = slot;
+        return {};
+    }
+    Outcome Run(ToolContext& context) override { return RunWrite(context, arguments_); }
+
+  private:
+    WriteArguments arguments_;
+    std::string kind_;
+    std::string slotText_;
+    CLI::Option* slot_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeWriteCommand() { return std::make_unique<WriteCommand>(); }

@@ -1,0 +1,44 @@
+// kelmtool's command table: each command, in a file of its own, declares its arguments and
+// options on its CLI11 subcommand, settles what CLI11 cannot check (slot numbers, durations,
+// kinds), and runs, filling the reply that main prints as text or JSON.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "outcome.h"
+#include "tool_context.h"
+
+class Command {
+  public:
+    virtual ~Command() = default;
+    virtual const char* name() const = 0;
+    virtual const char* summary() const = 0;
+    virtual void Declare(CLI::App& command) = 0;
+    // After parsing, before anything reaches the board: BadInput for what CLI11 let through.
+    virtual Outcome Settle() { return {}; }
+    virtual Outcome Run(ToolContext& context) = 0;
+};
+
+using CommandTable = std::vector<std::unique_ptr<Command>>;
+
+// Every command, in the order --help lists them.
+CommandTable MakeCommands();
+
+// The factories, one in each command's file.
+std::unique_ptr<Command> MakeListCommand();
+std::unique_ptr<Command> MakeInfoCommand();
+std::unique_ptr<Command> MakeWriteCommand();
+std::unique_ptr<Command> MakeBackupCommand();
+std::unique_ptr<Command> MakeEraseCommand();
+std::unique_ptr<Command> MakeVerifyCommand();
+std::unique_ptr<Command> MakeDumpCommand();
+std::unique_ptr<Command> MakeRestoreCommand();
+std::unique_ptr<Command> MakeMonitorCommand();
+
+// The help of a SLOT argument, and the choices of --kind, shared by the commands that take them.
+constexpr char kSlotHelp[] = "any slot of the application, 0 to 31";
+const std::vector<std::string>& KindChoices();
