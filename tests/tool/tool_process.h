@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,9 +25,11 @@ struct ToolRun {
 };
 
 // Runs kelmtool with arguments in folder, stdin from /dev/null. The environment is the test's
-// without the simulated board's fault variables, plus extra.
+// without the simulated board's fault variables, plus extra. With whileRunning, standard error
+// goes through a pipe of one page, and whileRunning is called once its first line is in: under
+// --trace the board is in use then, and kelmtool held by the full pipe a few reports later.
 ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& folder,
-                const Environment& extra = {});
+                const Environment& extra = {}, const std::function<void()>& whileRunning = {});
 
 // Lines of text without their line ends.
 std::vector<std::string> Lines(const std::string& text);
