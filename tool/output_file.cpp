@@ -4,15 +4,28 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <system_error>
 
-#ifdef _WIN32
-#include <process.h>
-#define KELM_GETPID _getpid
-#else
-#include <unistd.h>
-#define KELM_GETPID getpid
-#endif
+#include "exclusive_file.h"
+
+namespace {
+
+// The temporary's name stays short whatever the target's, which may itself be as long as a
+// name can be; hidden, and random so that nobody can have a name waiting for it.
+constexpr char kTemporaryPrefix[] = ".kelmtool-";
+constexpr char kTemporarySuffix[] = ".part";
+constexpr int kTemporaryDigits = 8;  // hexadecimal, the 32 bits of one random number
+// A name taken this many times in a row is no accident: the folder is not one to use.
+constexpr int kTemporaryTries = 16;
+
+std::string TemporaryName(uint32_t random) {
+    char digits[kTemporaryDigits + 1];
+    std::snprintf(digits, sizeof digits, "%0*x", kTemporaryDigits, static_cast<unsigned>(random));
+    return std::string(kTemporaryPrefix) + digits + kTemporarySuffix;
+}
+
+}  // namespace
 
 Outcome CheckOutputTarget(const std::string& target, bool force) {
     std::error_code error;
@@ -29,7 +42,7 @@ Outcome CheckOutputTarget(const std::string& target, bool force) {
 
 OutputFile::~OutputFile() {
     if (file_ != nullptr) static_cast<void>(std::fclose(file_));
-    if (!committed_ && !temporary_.empty()) {
+    if (!kept_ && !temporary_.empty()) {
         // Best effort: a temporary file that cannot be removed is only clutter, never taken
         // for the finished file.
         std::error_code ignored;
@@ -37,17 +50,24 @@ OutputFile::~OutputFile() {
     }
 }
 
-Outcome OutputFile::Open(const std::string& target) {
+Outcome OutputFile::Open(const std::string& target, bool force) {
     target_ = target;
-    temporary_ = target + ".kelmtool-" + std::to_string(KELM_GETPID()) + ".part";
-    file_ = std::fopen(temporary_.c_str(), "wb");
-    if (file_ == nullptr) {
-        const std::string why = std::strerror(errno);
-        temporary_.clear();
-        return Outcome::Fail(ExitCode::Failed,
-                             "cannot create a file beside " + target + ": " + why);
+    force_ = force;
+    const std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    std::random_device random;
+    std::error_code error;
+    for (int attempt = 0; attempt < kTemporaryTries; ++attempt) {
+        const std::string name = (folder / TemporaryName(random())).string();
+        error = CreateExclusive(name, file_);
+        if (!error) {
+            temporary_ = name;
+            return {};
+        }
+        if (error != std::errc::file_exists) break;
     }
-    return {};
+    const std::string where = folder.empty() ? std::string("the current folder") : folder.string();
+    return Outcome::Fail(ExitCode::BadInput,
+                         "cannot create a file in " + where + ": " + error.message());
 }
 
 Outcome OutputFile::Append(const uint8_t* bytes, uint32_t count) {
@@ -65,12 +85,17 @@ Outcome OutputFile::Commit() {
         return Outcome::Fail(ExitCode::Failed,
                              "cannot write " + temporary_ + ": " + std::strerror(errno));
     }
-    std::error_code error;
-    std::filesystem::rename(temporary_, target_, error);
-    if (error) {
-        return Outcome::Fail(ExitCode::Failed, "cannot rename " + temporary_ + " to " + target_ +
-                                                   ": " + error.message());
+    const std::error_code error = MoveOnto(temporary_, target_, force_);
+    // Renamed, or complete data that a failed rename must not lose: either way it stays.
+    kept_ = true;
+    if (!error) return {};
+    if (error == std::errc::file_exists) {
+        return Outcome::Fail(ExitCode::Failed, target_ +
+                                                   " appeared during the run: the data is "
+                                                   "kept in " +
+                                                   temporary_);
     }
-    committed_ = true;
-    return {};
+    return Outcome::Fail(ExitCode::Failed, "cannot rename " + temporary_ + " to " + target_ + ": " +
+                                               error.message() + "; the data is kept in " +
+                                               temporary_);
 }
