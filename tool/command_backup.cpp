@@ -25,8 +25,9 @@ Outcome SaveFlash(ToolContext& context, BoardSession& session, uint32_t address,
 
 // Refuses a target that may not be written and creates the file under construction, both before
 // the board is touched: a folder that cannot take the file refuses the run there.
-Outcome PrepareOutput(const std::string& output, bool force, OutputFile& file) {
-    KELM_TRY(CheckOutputTarget(output, force));
+Outcome PrepareOutput(const ToolContext& context, const std::string& output, bool force,
+                      OutputFile& file) {
+    KELM_TRY(CheckOutputTarget(output, force, context.options.simFile));
     return file.Open(output, force);
 }
 
@@ -35,7 +36,7 @@ Outcome PrepareOutput(const std::string& output, bool force, OutputFile& file) {
 Outcome RunBackup(ToolContext& context, const BackupArguments& arguments) {
     KELM_TRY(CheckSlotNumber(arguments.slot));
     OutputFile file;
-    KELM_TRY(PrepareOutput(arguments.output, arguments.force, file));
+    KELM_TRY(PrepareOutput(context, arguments.output, arguments.force, file));
     CataloguedBoard board;
     KELM_TRY(board.OpenAtRun(context.options, arguments.slot));
     BoardSession& session = board.session();
@@ -55,7 +56,7 @@ Outcome RunBackup(ToolContext& context, const BackupArguments& arguments) {
 
 Outcome RunDump(ToolContext& context, const DumpArguments& arguments) {
     OutputFile file;
-    KELM_TRY(PrepareOutput(arguments.output, arguments.force, file));
+    KELM_TRY(PrepareOutput(context, arguments.output, arguments.force, file));
     BoardConnection connection;
     KELM_TRY(connection.Open(context.options));
     BoardSession session = connection.Session(context.options);

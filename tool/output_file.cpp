@@ -25,15 +25,44 @@ std::string TemporaryName(uint32_t random) {
     return std::string(kTemporaryPrefix) + digits + kTemporarySuffix;
 }
 
+// Whether two names reach one file: by device and inode, or, for a --sim file not created yet,
+// by their spelling once made absolute and rid of links, . and ..
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    if (std::filesystem::equivalent(a, b, error)) return true;
+    const auto resolved = [&error](const std::string& name) {
+        const std::filesystem::path absolute = std::filesystem::absolute(name, error);
+        return error ? absolute : std::filesystem::weakly_canonical(absolute, error);
+    };
+    const std::filesystem::path left = resolved(a);
+    if (error) return false;
+    const std::filesystem::path right = resolved(b);
+    return !error && left == right;
+}
+
 }  // namespace
 
-Outcome CheckOutputTarget(const std::string& target, bool force) {
+Outcome CheckOutputTarget(const std::string& target, bool force, const std::string& simFile) {
+    if (target.empty()) return Outcome::Fail(ExitCode::BadInput, "the output file's name is empty");
     std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(target, error);
+    // A link is judged as itself: it is what a rename would replace.
+    const std::filesystem::file_status status = std::filesystem::symlink_status(target, error);
+    const bool exists = std::filesystem::exists(status);
     if (std::filesystem::is_directory(status)) {
         return Outcome::Fail(ExitCode::BadInput, target + " is a folder");
     }
-    if (std::filesystem::exists(status) && !force) {
+    if (exists && !std::filesystem::is_regular_file(status) &&
+        !std::filesystem::is_symlink(status)) {
+        return Outcome::Fail(ExitCode::BadInput,
+                             target +
+                                 " is a device, pipe or socket: only a file or a link is "
+                                 "replaced");
+    }
+    if (!simFile.empty() && SameFile(target, simFile)) {
+        return Outcome::Fail(ExitCode::BadInput,
+                             target + " is the simulated board's own flash file");
+    }
+    if (exists && !force) {
         return Outcome::Fail(ExitCode::BadInput,
                              target + " exists already: give --force to replace it");
     }

@@ -9,8 +9,10 @@
 
 #include "outcome.h"
 
-// BadInput when target exists and force is not given, or names a folder.
-Outcome CheckOutputTarget(const std::string& target, bool force);
+// BadInput unless target may be written: a name is given, it is not the simulated board's flash
+// file (simFile, empty when there is none) under any name, and nothing stands there, or with
+// force a file or a link (the link itself is replaced).
+Outcome CheckOutputTarget(const std::string& target, bool force, const std::string& simFile);
 
 class OutputFile {
   public:
