@@ -11,11 +11,9 @@
 
 namespace {
 
-// Reads length bytes from address into output under one bus request.
+// Reads length bytes from address into file under one bus request.
 Outcome SaveFlash(ToolContext& context, BoardSession& session, uint32_t address, uint64_t length,
-                  const std::string& output, const char* label) {
-    OutputFile file;
-    KELM_TRY(file.Open(output));
+                  OutputFile& file, const char* label) {
     KELM_TRY(session.TakeBus());
     context.progress.Start(label, length);
     const ByteSink sink = [&file](const uint8_t* bytes, uint32_t count) {
@@ -27,19 +25,28 @@ Outcome SaveFlash(ToolContext& context, BoardSession& session, uint32_t address,
     return file.Commit();
 }
 
+// Refuses a target that may not be written and creates the file under construction, both before
+// the board is touched: a folder that cannot take the file refuses the run there.
+Outcome PrepareOutput(const ToolContext& context, const std::string& output, bool force,
+                      OutputFile& file) {
+    KELM_TRY(CheckOutputTarget(output, force, context.options.simFile));
+    return file.Open(output, force);
+}
+
 }  // namespace
 
 Outcome RunBackup(ToolContext& context, const BackupArguments& arguments) {
     KELM_TRY(CheckSlotNumber(arguments.slot));
-    KELM_TRY(CheckOutputTarget(arguments.output, arguments.force));
+    OutputFile file;
+    KELM_TRY(PrepareOutput(context, arguments.output, arguments.force, file));
     CataloguedBoard board;
     KELM_TRY(board.OpenAtRun(context.options, arguments.slot));
     BoardSession& session = board.session();
     const int first = board.first();
     const int count = board.count();
     const uint64_t bytes = static_cast<uint64_t>(count) * kSlotSize;
-    KELM_TRY(SaveFlash(context, session, static_cast<uint32_t>(first) * kSlotSize, bytes,
-                       arguments.output, "reading"));
+    KELM_TRY(SaveFlash(context, session, static_cast<uint32_t>(first) * kSlotSize, bytes, file,
+                       "reading"));
     context.reply.Line("saved " + SlotRange(first, count) + " (" + std::to_string(bytes) +
                        " bytes) to " + arguments.output);
     context.reply.data["slot"] = first;
@@ -50,11 +57,12 @@ Outcome RunBackup(ToolContext& context, const BackupArguments& arguments) {
 }
 
 Outcome RunDump(ToolContext& context, const DumpArguments& arguments) {
-    KELM_TRY(CheckOutputTarget(arguments.output, arguments.force));
+    OutputFile file;
+    KELM_TRY(PrepareOutput(context, arguments.output, arguments.force, file));
     BoardConnection connection;
     KELM_TRY(connection.Open(context.options));
     BoardSession session = connection.Session(context.options);
-    KELM_TRY(SaveFlash(context, session, 0, kFlashSize, arguments.output, "dumping"));
+    KELM_TRY(SaveFlash(context, session, 0, kFlashSize, file, "dumping"));
     context.reply.Line("saved the whole flash (" + std::to_string(kFlashSize) + " bytes) to " +
                        arguments.output);
     context.reply.data["bytes"] = kFlashSize;

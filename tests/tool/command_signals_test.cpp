@@ -222,7 +222,7 @@ TEST_F(SignalTest, RestoreEraseAndDumpStopCleanly) {
 // monitor ends on Ctrl-C and still prints its document; a closed standard output ends a command
 // with exit 1 and a message, never by SIGPIPE in the middle of it.
 TEST_F(SignalTest, MonitorEndsOnCtrlCAndAClosedOutputIsNoCrash) {
-    const ToolRun monitor = SimDisturbed({"--json", "monitor"}, {SIGINT, 1000, false});
+    const ToolRun monitor = SimDisturbed({"--json", "monitor"}, {SIGINT, 1000, false, {}});
     EXPECT_EQ(monitor.exitCode, 130);
     EXPECT_EQ(Lines(monitor.err), std::vector<std::string>{"kelmtool monitor: interrupted"});
     const nlohmann::json document = nlohmann::json::parse(monitor.out);
@@ -231,7 +231,7 @@ TEST_F(SignalTest, MonitorEndsOnCtrlCAndAClosedOutputIsNoCrash) {
 
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"info"}, {"monitor", "--seconds", "60"}}) {
-        const ToolRun closed = SimDisturbed(arguments, {0, 0, true});
+        const ToolRun closed = SimDisturbed(arguments, {0, 0, true, {}});
         EXPECT_EQ(closed.exitCode, 1) << arguments[0];
         EXPECT_EQ(Lines(closed.err).size(), 1u) << closed.err;
         EXPECT_NE(closed.err.find("could not write to standard output"), std::string::npos);

@@ -26,11 +26,12 @@ namespace {
 // Variables of the simulated board that only the test's own extra environment may set.
 constexpr const char* kCleared[] = {"KELMTOOL_SIM_FAULTS=", "KELMTOOL_SIM_ERASE_BUSY=",
                                     "KELMTOOL_SIM_BUS_HELD=", "KELMTOOL_SIM_SIGNAL=", "KELM_SEED="};
+constexpr size_t kReadChunk = 65536;
 
 std::string Drain(int fd) {
     std::string text;
     if (lseek(fd, 0, SEEK_SET) != 0) return "(capture lost)";
-    char buffer[65536];
+    char buffer[kReadChunk];
     for (;;) {
         const ssize_t got = read(fd, buffer, sizeof buffer);
         if (got <= 0) break;
@@ -39,11 +40,30 @@ std::string Drain(int fd) {
     return text;
 }
 
+// Standard error through the pipe's read end, with whileRunning called at its first line end.
+std::string ReadWhileRunning(int fd, const std::function<void()>& whileRunning) {
+    std::string text;
+    char buffer[kReadChunk];
+    for (bool called = false;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+        if (!called && text.find('\n') != std::string::npos) {
+            called = true;
+            whileRunning();
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& folder,
-                const Environment& extra) {
-    return RunToolDisturbed(arguments, folder, {}, extra);
+                const Environment& extra, const std::function<void()>& whileRunning) {
+    Disturbance disturbance;
+    disturbance.whileRunning = whileRunning;
+    return RunToolDisturbed(arguments, folder, disturbance, extra);
 }
 
 ToolRun RunToolDisturbed(const std::vector<std::string>& arguments, const std::string& folder,
@@ -72,7 +92,13 @@ ToolRun RunToolDisturbed(const std::vector<std::string>& arguments, const std::s
     if (disturbance.closedOutput && pipe2(unread, O_CLOEXEC) != 0) ADD_FAILURE() << "no pipe";
     const int out =
         disturbance.closedOutput ? unread[1] : memfd_create("kelmtool-out", MFD_CLOEXEC);
-    const int err = memfd_create("kelmtool-err", MFD_CLOEXEC);
+    const std::function<void()>& whileRunning = disturbance.whileRunning;
+    int piped[2] = {-1, -1};
+    if (whileRunning && pipe2(piped, O_CLOEXEC) == 0 &&
+        fcntl(piped[1], F_SETPIPE_SZ, getpagesize()) < 0) {
+        ADD_FAILURE() << "cannot shrink the pipe: " << std::strerror(errno);
+    }
+    const int err = whileRunning ? piped[1] : memfd_create("kelmtool-err", MFD_CLOEXEC);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -86,6 +112,12 @@ ToolRun RunToolDisturbed(const std::vector<std::string>& arguments, const std::s
                                              : errno;
     posix_spawn_file_actions_destroy(&actions);
     if (unread[0] >= 0) close(unread[0]);
+    if (piped[1] >= 0) {
+        // Only kelmtool may hold the write end, or the read below would never end.
+        close(piped[1]);
+        if (spawned == 0) run.err = ReadWhileRunning(piped[0], whileRunning);
+        close(piped[0]);
+    }
     if (spawned == 0) {
         if (disturbance.signal != 0) {
             usleep(static_cast<useconds_t>(disturbance.afterMs) * 1000);
@@ -96,12 +128,12 @@ ToolRun RunToolDisturbed(const std::vector<std::string>& arguments, const std::s
         }
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         run.out = disturbance.closedOutput ? "" : Drain(out);
-        run.err = Drain(err);
+        if (!whileRunning) run.err = Drain(err);
     } else {
         ADD_FAILURE() << "cannot start " << KELMTOOL_PATH << ": " << std::strerror(spawned);
     }
     if (out >= 0) close(out);
-    if (err >= 0) close(err);
+    if (err >= 0 && !whileRunning) close(err);
     return run;
 }
 

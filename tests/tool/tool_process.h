@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,16 +25,19 @@ struct ToolRun {
 };
 
 // Runs kelmtool with arguments in folder, stdin from /dev/null. The environment is the test's
-// without the simulated board's fault variables, plus extra.
+// without the simulated board's fault variables, plus extra. With whileRunning, standard error
+// goes through a pipe of one page, and whileRunning is called once its first line is in: under
+// --trace the board is in use then, and kelmtool held by the full pipe a few reports later.
 ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& folder,
-                const Environment& extra = {});
+                const Environment& extra = {}, const std::function<void()>& whileRunning = {});
 
-// What a run meets from outside: a signal sent afterMs after it started, and a standard output
-// that is a pipe nobody reads.
+// What a run meets from outside: a signal sent afterMs after it started, a standard output that
+// is a pipe nobody reads, and whileRunning as RunTool calls it.
 struct Disturbance {
     int signal = 0;
     int afterMs = 0;
     bool closedOutput = false;
+    std::function<void()> whileRunning;
 };
 ToolRun RunToolDisturbed(const std::vector<std::string>& arguments, const std::string& folder,
                          const Disturbance& disturbance, const Environment& extra = {});
