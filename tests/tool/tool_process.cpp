@@ -2,6 +2,7 @@
 #include "tool/tool_process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -40,9 +41,8 @@ std::string Drain(int fd) {
 
 }  // namespace
 
-ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& folder,
-                const Environment& extra) {
-    ToolRun run;
+ToolProcess::ToolProcess(const std::vector<std::string>& arguments, const std::string& folder,
+                         const Environment& extra) {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
@@ -62,33 +62,62 @@ ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& fo
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    const int out = memfd_create("kelmtool-out", MFD_CLOEXEC);
-    const int err = memfd_create("kelmtool-err", MFD_CLOEXEC);
+    out_ = memfd_create("kelmtool-out", MFD_CLOEXEC);
+    err_ = memfd_create("kelmtool-err", MFD_CLOEXEC);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    posix_spawn_file_actions_adddup2(&actions, out_, 1);
+    posix_spawn_file_actions_adddup2(&actions, err_, 2);
     // glibc 2.29 and later; the folder is where relative paths of the run resolve.
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    pid_t pid = 0;
-    const int spawned = out >= 0 && err >= 0 ? posix_spawn(&pid, argv[0], &actions, nullptr,
-                                                           argv.data(), envp.data())
-                                             : errno;
+    const int spawned = out_ >= 0 && err_ >= 0 ? posix_spawn(&pid_, argv[0], &actions, nullptr,
+                                                             argv.data(), envp.data())
+                                               : errno;
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned == 0) {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = Drain(out);
-        run.err = Drain(err);
-    } else {
+    if (spawned != 0) {
+        pid_ = -1;
         ADD_FAILURE() << "cannot start " << KELMTOOL_PATH << ": " << std::strerror(spawned);
     }
-    if (out >= 0) close(out);
-    if (err >= 0) close(err);
+}
+
+ToolProcess::~ToolProcess() {
+    if (pid_ > 0) {
+        // Fails only for a process already reaped, which pid_ never names.
+        static_cast<void>(kill(pid_, SIGKILL));
+        static_cast<void>(Finish());
+    }
+    if (out_ >= 0) close(out_);
+    if (err_ >= 0) close(err_);
+}
+
+std::string ToolProcess::OutSoFar() const {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = pread(out_, buffer, sizeof buffer, static_cast<off_t>(text.size()));
+        if (got <= 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+ToolRun ToolProcess::Finish() {
+    ToolRun run;
+    if (pid_ <= 0) return run;
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = Drain(out_);
+    run.err = Drain(err_);
     return run;
+}
+
+ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& folder,
+                const Environment& extra) {
+    return ToolProcess(arguments, folder, extra).Finish();
 }
 
 std::vector<std::string> Lines(const std::string& text) {

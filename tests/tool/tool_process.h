@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -27,6 +29,27 @@ struct ToolRun {
 // without the simulated board's fault variables, plus extra.
 ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& folder,
                 const Environment& extra = {});
+
+// kelmtool started as RunTool starts it, left running beside the test until Finish. One that is
+// never finished is killed with the object.
+class ToolProcess {
+  public:
+    ToolProcess(const std::vector<std::string>& arguments, const std::string& folder,
+                const Environment& extra = {});
+    ~ToolProcess();
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+
+    // Standard output as far as it has come.
+    std::string OutSoFar() const;
+    // Waits for the end.
+    ToolRun Finish();
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+};
 
 // Lines of text without their line ends.
 std::vector<std::string> Lines(const std::string& text);
