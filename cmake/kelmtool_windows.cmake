@@ -15,7 +15,7 @@ foreach(library CLI nlohmann)
 endforeach()
 
 file(GLOB KELMTOOL_EXE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tool/*.cpp)
-list(FILTER KELMTOOL_EXE_SOURCES EXCLUDE REGEX "/hidapi_link\\.cpp$")
+list(FILTER KELMTOOL_EXE_SOURCES EXCLUDE REGEX "/(hidapi_link|board_lock_posix)\\.cpp$")
 file(GLOB KELMTOOL_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
 add_executable(kelmtool ${KELMTOOL_EXE_SOURCES} ${KELM_PORTABLE_SOURCES} ${KELMTOOL_SIM_SOURCES}
     ${CMAKE_SOURCE_DIR}/demo/flash_file.cpp ${CMAKE_SOURCE_DIR}/demo/sample_flash.cpp)

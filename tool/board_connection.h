@@ -1,11 +1,14 @@
 // Opening the board a command works on: the simulated one of --sim, or the board at --path, or
-// the first one attached, waiting for it with --wait; with --trace around whichever it is.
+// the first one attached, waiting for it with --wait; with --trace around whichever it is. The
+// board is the run's alone while the connection lasts.
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "board_link.h"
+#include "board_lock.h"
 #include "board_session.h"
 #include "outcome.h"
 #include "tool_context.h"
@@ -18,9 +21,20 @@ class BoardConnection {
     BoardSession Session(const ToolOptions& options);
 
   private:
+    // One try: worthWaiting tells a board not there yet or in use, which --wait tries again.
+    Outcome OpenSim(const std::string& path, bool& worthWaiting);
+    Outcome OpenAttached(const std::string& path, bool& worthWaiting);
+    // The link opened under the lock taken at path; OpenSimBoard or OpenHardwareBoard.
+    using LinkOpener = Outcome (*)(const std::string& path, std::unique_ptr<BoardLink>& link);
+    Outcome OpenLocked(LockTake taken, LinkOpener open, const std::string& path,
+                       bool& worthWaiting);
+
+    // Declared first, so that it is let go of only after the link is gone.
+    BoardLock lock_;
     std::unique_ptr<BoardLink> link_;
     std::unique_ptr<TraceLink> trace_;
 };
 
-// The boards `list` shows: the simulated one, or those attached.
-std::vector<BoardListing> ListBoards(const ToolOptions& options);
+// The boards `list` shows: the simulated one, or those attached. It takes no board's lock, not
+// even for a moment, so that it never turns away a run that starts beside it.
+Outcome ListBoards(const ToolOptions& options, std::vector<BoardListing>& boards);

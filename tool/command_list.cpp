@@ -4,8 +4,10 @@
 #include "commands.h"
 
 Outcome RunList(ToolContext& context) {
+    std::vector<BoardListing> listed;
+    KELM_TRY(ListBoards(context.options, listed));
     nlohmann::json boards = nlohmann::json::array();
-    for (const BoardListing& board : ListBoards(context.options)) {
+    for (const BoardListing& board : listed) {
         boards.push_back({{"path", board.path},
                           {"serial", board.serial},
                           {"openable", board.openable},

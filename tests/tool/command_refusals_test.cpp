@@ -229,7 +229,7 @@ TEST_F(RefusalTest, EveryRefusalLeavesTheFlashAsItWas) {
         {"no board at a path",
          {"--path", "/dev/kelm-none", "erase", "2", "--yes"},
          3,
-         "kelmtool erase: ",
+         "kelmtool erase: /dev/kelm-none is no kelm board (see kelmtool list)",
          false},
     };
     const std::vector<uint8_t> flash = Flash();

@@ -57,18 +57,16 @@ std::string ReadWhileRunning(int fd, const std::function<void()>& whileRunning) 
     return text;
 }
 
-}  // namespace
-
-ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& folder,
-                const Environment& extra, const std::function<void()>& whileRunning) {
-    Disturbance disturbance;
-    disturbance.whileRunning = whileRunning;
-    return RunToolDisturbed(arguments, folder, disturbance, extra);
+void CloseIfOpen(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
 }
 
-ToolRun RunToolDisturbed(const std::vector<std::string>& arguments, const std::string& folder,
-                         const Disturbance& disturbance, const Environment& extra) {
-    ToolRun run;
+}  // namespace
+
+ToolProcess::ToolProcess(const std::vector<std::string>& arguments, const std::string& folder,
+                         const Environment& extra, const Disturbance& disturbance)
+    : disturbance_(disturbance) {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
@@ -90,51 +88,85 @@ ToolRun RunToolDisturbed(const std::vector<std::string>& arguments, const std::s
 
     int unread[2] = {-1, -1};  // a pipe whose reading end is closed once kelmtool has started
     if (disturbance.closedOutput && pipe2(unread, O_CLOEXEC) != 0) ADD_FAILURE() << "no pipe";
-    const int out =
-        disturbance.closedOutput ? unread[1] : memfd_create("kelmtool-out", MFD_CLOEXEC);
-    const std::function<void()>& whileRunning = disturbance.whileRunning;
+    out_ = disturbance.closedOutput ? unread[1] : memfd_create("kelmtool-out", MFD_CLOEXEC);
     int piped[2] = {-1, -1};
-    if (whileRunning && pipe2(piped, O_CLOEXEC) == 0 &&
+    if (disturbance.whileRunning && pipe2(piped, O_CLOEXEC) == 0 &&
         fcntl(piped[1], F_SETPIPE_SZ, getpagesize()) < 0) {
         ADD_FAILURE() << "cannot shrink the pipe: " << std::strerror(errno);
     }
-    const int err = whileRunning ? piped[1] : memfd_create("kelmtool-err", MFD_CLOEXEC);
+    err_ = disturbance.whileRunning ? piped[1] : memfd_create("kelmtool-err", MFD_CLOEXEC);
+    errPipe_ = piped[0];
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    posix_spawn_file_actions_adddup2(&actions, out_, 1);
+    posix_spawn_file_actions_adddup2(&actions, err_, 2);
     // glibc 2.29 and later; the folder is where relative paths of the run resolve.
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    pid_t pid = 0;
-    const int spawned = out >= 0 && err >= 0 ? posix_spawn(&pid, argv[0], &actions, nullptr,
-                                                           argv.data(), envp.data())
-                                             : errno;
+    const int spawned = out_ >= 0 && err_ >= 0 ? posix_spawn(&pid_, argv[0], &actions, nullptr,
+                                                             argv.data(), envp.data())
+                                               : errno;
     posix_spawn_file_actions_destroy(&actions);
-    if (unread[0] >= 0) close(unread[0]);
-    if (piped[1] >= 0) {
-        // Only kelmtool may hold the write end, or the read below would never end.
-        close(piped[1]);
-        if (spawned == 0) run.err = ReadWhileRunning(piped[0], whileRunning);
-        close(piped[0]);
-    }
-    if (spawned == 0) {
-        if (disturbance.signal != 0) {
-            usleep(static_cast<useconds_t>(disturbance.afterMs) * 1000);
-            EXPECT_EQ(kill(pid, disturbance.signal), 0);
-        }
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = disturbance.closedOutput ? "" : Drain(out);
-        if (!whileRunning) run.err = Drain(err);
-    } else {
+    CloseIfOpen(unread[0]);
+    // Only kelmtool may hold the write ends of the pipes, or reading them would never end.
+    if (disturbance.closedOutput) CloseIfOpen(out_);
+    if (disturbance.whileRunning) CloseIfOpen(err_);
+    if (spawned != 0) {
+        pid_ = -1;
         ADD_FAILURE() << "cannot start " << KELMTOOL_PATH << ": " << std::strerror(spawned);
     }
-    if (out >= 0) close(out);
-    if (err >= 0 && !whileRunning) close(err);
+}
+
+ToolProcess::~ToolProcess() {
+    if (pid_ > 0) {
+        // Fails only for a process already reaped, which pid_ never names.
+        static_cast<void>(kill(pid_, SIGKILL));
+        static_cast<void>(Finish());
+    }
+    CloseIfOpen(out_);
+    CloseIfOpen(err_);
+    CloseIfOpen(errPipe_);
+}
+
+std::string ToolProcess::OutSoFar() const {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = pread(out_, buffer, sizeof buffer, static_cast<off_t>(text.size()));
+        if (got <= 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+ToolRun ToolProcess::Finish() {
+    ToolRun run;
+    if (pid_ <= 0) return run;
+    if (disturbance_.signal != 0) {
+        usleep(static_cast<useconds_t>(disturbance_.afterMs) * 1000);
+        EXPECT_EQ(kill(pid_, disturbance_.signal), 0);
+    }
+    if (errPipe_ >= 0) run.err = ReadWhileRunning(errPipe_, disturbance_.whileRunning);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (out_ >= 0) run.out = Drain(out_);
+    if (err_ >= 0) run.err = Drain(err_);
     return run;
+}
+
+ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& folder,
+                const Environment& extra, const std::function<void()>& whileRunning) {
+    Disturbance disturbance;
+    disturbance.whileRunning = whileRunning;
+    return RunToolDisturbed(arguments, folder, disturbance, extra);
+}
+
+ToolRun RunToolDisturbed(const std::vector<std::string>& arguments, const std::string& folder,
+                         const Disturbance& disturbance, const Environment& extra) {
+    return ToolProcess(arguments, folder, extra, disturbance).Finish();
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -41,6 +43,29 @@ struct Disturbance {
 };
 ToolRun RunToolDisturbed(const std::vector<std::string>& arguments, const std::string& folder,
                          const Disturbance& disturbance, const Environment& extra = {});
+
+// kelmtool started as RunTool starts it, left running beside the test until Finish. One that is
+// never finished is killed with the object.
+class ToolProcess {
+  public:
+    ToolProcess(const std::vector<std::string>& arguments, const std::string& folder,
+                const Environment& extra = {}, const Disturbance& disturbance = {});
+    ~ToolProcess();
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+
+    // Standard output as far as it has come.
+    std::string OutSoFar() const;
+    // Waits for the end.
+    ToolRun Finish();
+
+  private:
+    Disturbance disturbance_;
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    int errPipe_ = -1;  // with whileRunning: standard error's reading end
+};
 
 // Lines of text without their line ends.
 std::vector<std::string> Lines(const std::string& text);
