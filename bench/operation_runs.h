@@ -7,8 +7,9 @@
 
 #include "bench_world.h"
 
-// Open-file filter of .dol files; the save dialog's one filter is 1.
+// Open-file filters of .dol and .elf files; the save dialog's one filter is 1.
 constexpr int kDolFilter = 2;
+constexpr int kElfFilter = 3;
 constexpr int kGcbFilter = 1;
 
 // A DOL file that fills all 32 slots (its 256-byte header makes 2 MB), and one that fills one.
@@ -30,8 +31,8 @@ void EraseEverything(const World& world);
 // One application over `slots` slots from slot 0 and the slot map to match.
 void PrepareApplication(const World& world, int slots);
 
-// Whether the flash from slot `start` holds the DOL image of `file` (header, then the file's
-// bytes).
+// Whether the flash from slot `start` holds the DOL or ELF image of `file` (header, then the
+// file's bytes).
 bool FlashHoldsImage(const World& world, int start, const std::string& file);
 // Whether `file` is a byte-for-byte copy of `slots` slots from slot 0.
 bool FileHoldsSlots(const World& world, const std::string& file, int slots);

@@ -21,18 +21,23 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr double kReportMs = 1.0;
 
+constexpr uint8_t kElfFileMagic[] = {0x7f, 'E', 'L', 'F'};
+
 struct ImageCase {
     const char* name;
+    bool elf;             // an ELF file (its magic first), else a DOL
     size_t patternBytes;  // the file: pattern bytes, then
     size_t erasedTail;    // this many 0xFF
 };
+// The smallest image is an ELF file of 100 bytes, as a DOL file is at least its own 256-byte
+// header: 356 bytes on the flash, behind the same 256-byte header part that a DOL gets.
 // 1.2 MB: a program padded with 0xFF for its last quarter, as a linker's fill leaves it.
 constexpr ImageCase kImages[] = {
-    {"DOL 100 B", 100, 0},
-    {"DOL 65,280 B (1 slot)", kOneSlotDolBytes, 0},
-    {"DOL 65,281 B", kOneSlotDolBytes + 1, 0},
-    {"DOL 1.2 MB, 0xFF tail", 900000, 300000},
-    {"DOL 2,096,896 B (32 slots)", kFullFlashDolBytes, 0},
+    {"ELF 100 B", true, 100, 0},
+    {"DOL 65,280 B (1 slot)", false, kOneSlotDolBytes, 0},
+    {"DOL 65,281 B", false, kOneSlotDolBytes + 1, 0},
+    {"DOL 1.2 MB, 0xFF tail", false, 900000, 300000},
+    {"DOL 2,096,896 B (32 slots)", false, kFullFlashDolBytes, 0},
 };
 
 struct WindowRun {
@@ -85,15 +90,16 @@ Comparison CompareImage(World& world, sim::Board& toolBoard, const ImageCase& im
     Comparison row;
     row.name = image.name;
     std::vector<uint8_t> bytes = PatternBytes(image.patternBytes, 17);
+    if (image.elf) std::copy(std::begin(kElfFileMagic), std::end(kElfFileMagic), bytes.begin());
     bytes.resize(image.patternBytes + image.erasedTail, kErasedByte);
-    const std::string path = world.folder + "/image.dol";
+    const std::string path = world.folder + (image.elf ? "/image.elf" : "/image.dol");
     if (!PutFile(path, bytes)) {
         Note(row, "the image file could not be written");
         return row;
     }
 
     EraseEverything(world);
-    ChooseFileAlways(path, kDolFilter);
+    ChooseFileAlways(path, image.elf ? kElfFilter : kDolFilter);
     const WindowRun window = WindowTimed(*world.board, [&] { WriteImage(world, 0); });
     row.windowReports = window.reports;
     row.windowModelMs = window.modelMs;

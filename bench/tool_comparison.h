@@ -30,6 +30,6 @@ struct Comparison {
     size_t heapBackup = 0;  // backup of the image's run (dump: dump of the whole flash)
 };
 
-// Runs the whole set: DOL files of 100, 65,280, 65,281 and 2,096,896 bytes, a 1.2 MB DOL file
-// ending in 0xFF, and the demo board's sample flash as a 2 MB dump.
+// Runs the whole set: an ELF file of 100 bytes, DOL files of 65,280, 65,281 and 2,096,896 bytes,
+// a 1.2 MB DOL file ending in 0xFF, and the demo board's sample flash as a 2 MB dump.
 std::vector<Comparison> CompareWithKelmtool();

@@ -1,7 +1,8 @@
 // The link model for kelmtool: the board paced in real time at 1 ms a report, as link_bench.cpp
-// paces it for the window, while kelmtool writes a DOL file of 65,281 bytes (two slots, three
-// spans). The goal that the whole write lasts its reports x 1 ms to within 1% is what lets the
-// comparison with the window charge kelmtool's reports without waiting for them.
+// paces it for the window, while kelmtool writes a DOL file of 65,281 bytes (two slots erased,
+// then four spans: three of the body, the held-back header). The goal that the whole write lasts
+// its reports x 1 ms to within 1% is what lets the comparison with the window charge kelmtool's
+// reports without waiting for them.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 

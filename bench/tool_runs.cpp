@@ -10,6 +10,7 @@
 #include "board_catalogue.h"
 #include "board_session.h"
 #include "catalogue/flash_layout.h"
+#include "flash_image.h"
 #include "flash_io.h"
 #include "image_file.h"
 #include "output_file.h"
@@ -41,28 +42,28 @@ ToolRun Measured(sim::Board& board, const std::function<Outcome(Tool&)>& body,
     Progress progress(stderr, false);
     Tool tool{link, session, progress, run};
     double charged = 0;
+    double erasing = 0;
     if (pace == Pace::Charged) {
-        board.SetReportTime(kReportMs, [&charged](double ms) { charged += ms; });
+        board.SetReportTime(kReportMs, [&charged, &erasing, &link](double ms) {
+            charged += ms;
+            if (link.Erasing()) erasing += ms;
+        });
     }
     const Clock::time_point started = Clock::now();
     const Outcome outcome = body(tool);
     run.hostMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
     if (pace == Pace::Charged) board.SetReportTime(0, nullptr);
     run.linkMs = charged;
+    run.eraseMs = erasing;
     run.whole = link.traffic();
+    run.write = link.writeTraffic();
+    run.erase = link.eraseTraffic();
     run.done = outcome.ok();
     run.fault = outcome.message();
     return run;
 }
 
 Outcome Refused(const std::string& why) { return Outcome::Fail(ExitCode::BadInput, why); }
-
-Outcome WriteTracked(Tool& tool, uint32_t address, uint64_t length, const ByteSource& source) {
-    const ToolTraffic before = tool.link.traffic();
-    const Outcome written = WriteBytes(tool.session, address, length, source, tool.progress);
-    tool.run.write = tool.link.traffic().Since(before);
-    return written;
-}
 
 Outcome SaveRange(Tool& tool, uint32_t address, uint64_t length, const std::string& output) {
     OutputFile file;
@@ -84,14 +85,14 @@ Outcome ReadDump(std::FILE* file, uint64_t offset, uint8_t* out, uint32_t count)
     return Outcome::Fail(ExitCode::Failed, "the dump could not be read");
 }
 
-// The counts of PlanFigures over one chunk.
-void CountChunk(const uint8_t* chunk, uint32_t count, PlanFigures& plan) {
+// The counts of PlanFigures over one piece.
+void CountPiece(const uint8_t* piece, uint32_t count, PlanFigures& plan) {
     plan.imageBytes += count;
-    plan.spans += PlanSpans(chunk, count).size();
+    plan.spans += PlanSpans(piece, count).size();
     uint32_t at = 0;
     bool seenData = false;
     while (at < count) {
-        if (chunk[at] != kErasedByte) {
+        if (piece[at] != kErasedByte) {
             ++plan.nonErased;
             ++plan.mustSend;
             seenData = true;
@@ -99,22 +100,27 @@ void CountChunk(const uint8_t* chunk, uint32_t count, PlanFigures& plan) {
             continue;
         }
         uint32_t end = at;
-        while (end < count && chunk[end] == kErasedByte) ++end;
+        while (end < count && piece[end] == kErasedByte) ++end;
         if (seenData && end < count && end - at < kSkippedRunLength) plan.mustSend += end - at;
         at = end;
     }
 }
 
-PlanFigures PlanOf(uint32_t address, uint64_t length, const ByteSource& source) {
+// address is the start of a slot, so the multiples of 64 KB in done are the slots' first bytes.
+PlanFigures PlanOf(uint32_t address, uint64_t length, HeldBack heldBack, const ByteSource& source) {
     PlanFigures plan;
-    std::vector<uint8_t> chunk(kChunkSize);
+    plan.slots = (length + kSlotSize - 1) / kSlotSize;
+    std::vector<uint8_t> piece(kChunkSize);
     for (uint64_t done = 0; done < length;) {
         const uint32_t at = static_cast<uint32_t>(address + done);
-        const uint32_t count =
-            static_cast<uint32_t>(std::min<uint64_t>(length - done, kChunkSize - at % kChunkSize));
-        if (!source(done, chunk.data(), count).ok()) return plan;
-        CountChunk(chunk.data(), count, plan);
-        done += count;
+        uint64_t count = std::min<uint64_t>(length - done, kChunkSize - at % kChunkSize);
+        const bool heldBackHere =
+            done % kSlotSize == 0 && (done == 0 || heldBack == HeldBack::EverySlot);
+        if (heldBackHere) count = std::min<uint64_t>(count, kHeaderSize);
+        const uint32_t n = static_cast<uint32_t>(count);
+        if (!source(done, piece.data(), n).ok()) return plan;
+        CountPiece(piece.data(), n, plan);
+        done += n;
     }
     plan.done = true;
     return plan;
@@ -141,12 +147,9 @@ ToolRun ToolWrite(sim::Board& board, const std::string& path, Pace pace) {
             const int start = FirstPlaceOn(catalogue.map, image.slots, image.alignMask);
             if (start < 0) return Refused("no room for " + path);
             tool.run.start = start;
-            const ByteSource source = [&image](uint64_t offset, uint8_t* out, uint32_t count) {
-                return ReadImage(image, offset, out, count);
-            };
             KELM_TRY(tool.session.TakeBus());
-            KELM_TRY(WriteTracked(tool, static_cast<uint32_t>(start) * kSlotSize, image.imageLength,
-                                  source));
+            ImageWriteStage stage;
+            KELM_TRY(FlashImage(tool.session, image, start, false, tool.progress, stage));
             return tool.session.ReleaseBus();
         },
         pace);
@@ -192,8 +195,10 @@ ToolRun ToolRestore(sim::Board& board, const std::string& dump) {
             return ReadDump(file.get(), offset, out, count);
         };
         KELM_TRY(tool.session.TakeBus());
-        for (int bank = 0; bank < kSlotCount; ++bank) KELM_TRY(tool.session.EraseBank(bank));
-        KELM_TRY(WriteTracked(tool, 0, kFlashSize, source));
+        int erased = 0;
+        KELM_TRY(EraseSlots(tool.session, 0, kSlotCount, tool.progress, erased));
+        KELM_TRY(WriteHeadersLast(tool.session, 0, kFlashSize, source, tool.progress,
+                                  HeldBack::EverySlot));
         return tool.session.ReleaseBus();
     });
 }
@@ -201,7 +206,7 @@ ToolRun ToolRestore(sim::Board& board, const std::string& dump) {
 PlanFigures PlanOfImage(const std::string& path, int start) {
     ImageFile image;
     if (!OpenImage(path, std::nullopt, image).ok()) return {};
-    return PlanOf(static_cast<uint32_t>(start) * kSlotSize, image.imageLength,
+    return PlanOf(static_cast<uint32_t>(start) * kSlotSize, image.imageLength, HeldBack::FirstSlot,
                   [&image](uint64_t offset, uint8_t* out, uint32_t count) {
                       return ReadImage(image, offset, out, count);
                   });
@@ -210,7 +215,8 @@ PlanFigures PlanOfImage(const std::string& path, int start) {
 PlanFigures PlanOfDump(const std::string& dump) {
     ReadOnlyFile file(std::fopen(dump.c_str(), "rb"));
     if (!file) return {};
-    return PlanOf(0, kFlashSize, [&file](uint64_t offset, uint8_t* out, uint32_t count) {
-        return ReadDump(file.get(), offset, out, count);
-    });
+    return PlanOf(0, kFlashSize, HeldBack::EverySlot,
+                  [&file](uint64_t offset, uint8_t* out, uint32_t count) {
+                      return ReadDump(file.get(), offset, out, count);
+                  });
 }

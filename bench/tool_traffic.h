@@ -11,7 +11,9 @@ struct ToolTraffic {
     uint64_t data = 0;           // CMD_WRITE data reports
     uint64_t erasedData = 0;     // data reports whose payload is all 0xFF
     uint64_t bankCrossings = 0;  // CMD_WRITEs that run past the end of their bank
+    uint64_t erases = 0;         // CMD_ERASE reports
+    uint64_t polls = 0;          // CMD_GET_STATUS reports
 
     uint64_t Reports() const { return out + feature; }
-    ToolTraffic Since(const ToolTraffic& start) const;
+    ToolTraffic& operator+=(const ToolTraffic& more);
 };

@@ -1,12 +1,20 @@
 // kelmtool's inputs from outside: image files of every kind and length written onto random
 // flash, and dump files restored. The model of a write is the window's own write: the target
 // drives it through the stand-in as image_write_fuzz does (the file chosen under its kind's
-// filter, the start clicked) on a board holding the same flash, then runs kelmtool's write
-// command on a --sim flash file holding that flash. The flash file must then hold the window's
-// flash byte for byte, the header part and placement from the shared core and every 0xFF that
-// kelmtool's write plan skipped included; kelmtool must report the write done exactly when the
-// window sent something, and refuse (exit 2) otherwise. A restore must leave the dump itself in
-// the flash file, or, for a file of the wrong size, refuse and leave the flash as it was.
+// filter, the start clicked) on a board holding the same flash with its free slots erased, then
+// runs kelmtool's write command on a --sim flash file holding the flash as laid out. Where the
+// free slots were erased, the flash file must then hold the window's flash byte for byte, the
+// header part and placement from the shared core and every 0xFF that kelmtool's write plan
+// skipped included. Where free slots hold leftovers behind their erased header, kelmtool erases
+// the slots of its run before it writes, so the window's write onto them erased is still the
+// model: the run must hold exactly the image (header part, file, 0xFF to the run's end), and
+// nothing outside the run may change. kelmtool must report the write done (and verified, with
+// --verify) exactly when the window sent something and the image is one kelmtool takes, and
+// refuse (exit 2) with the flash left as laid out otherwise. It refuses some files that the
+// window writes: a DOL shorter than its own 256-byte header, an empty file, an ELF that does not
+// start with 7f 45 4c 46, a .gcb whose first 4 bytes are no slot magic. A restore must leave the
+// dump itself in the flash file, or, for a file of the wrong size, refuse and leave the flash as
+// it was.
 //
 // Input, byte 0, its two low bits: 1 a dump restored (a quarter of random inputs: a restore moves
 // 2 MB every time), else an image write.
@@ -15,7 +23,7 @@
 //   byte 2      which of the feasible starts is given as --slot
 //   bytes 3-6   slots already taken by a one-slot application (bit n: slot n)
 //   byte 7      bit 0: free slots hold leftovers behind their erased header (programming can
-//               only clear bits, so the write lands on them ANDed);
+//               only clear bits, so only an erase before the write gets rid of them);
 //               bit 1: a long file of the length in bytes 8-10, made of the payload repeated;
 //               bits 4-7: a right shift of that length (most inputs stay short and quick)
 //   bytes 8-10  that length (little-endian), taken modulo 2 MB + 128 KB + 1
@@ -72,7 +80,9 @@ constexpr uint8_t kModeBits = 3;
 constexpr uint8_t kDumpMode = 1;
 constexpr int kDone = 0;
 constexpr int kBadInput = 2;
-constexpr int kMismatch = 4;
+constexpr size_t kDolFileHeaderSize = 256;
+constexpr uint8_t kElfFileMagic[] = {0x7f, 'E', 'L', 'F'};
+const char* const kSlotMagics[] = {kMagicBios, kMagicElf, kMagicDol, kMagicBin};
 
 const char* const kExtensions[] = {"gcb", "dol", "elf", "vgc"};
 constexpr char kNoKindExtension[] = "img";
@@ -80,6 +90,7 @@ constexpr char kNoKindExtension[] = "img";
 // Set up by LLVMFuzzerInitialize; written by libFuzzer's thread only.
 sim::Board* gBoard = nullptr;
 std::vector<uint8_t>* gBefore = nullptr;  // the flash as laid out
+std::vector<uint8_t>* gErased = nullptr;  // the same with every free slot erased
 std::string* gFlashFolder = nullptr;      // for the flash file and the dumps
 std::string* gFlashFile = nullptr;        // kelmtool's --sim flash file
 
@@ -194,7 +205,7 @@ DumpCase DecodeDump(const uint8_t* data, size_t size) {
     return c;
 }
 
-void LayOut(const ImageCase& c, std::vector<uint8_t>& flash) {
+void LayOut(const ImageCase& c, bool leftovers, std::vector<uint8_t>& flash) {
     std::fill(flash.begin(), flash.end(), kErasedByte);
     for (int slot = 0; slot < kSlotCount; ++slot) {
         uint8_t* at = flash.data() + static_cast<size_t>(slot) * kSlotSize;
@@ -204,7 +215,7 @@ void LayOut(const ImageCase& c, std::vector<uint8_t>& flash) {
             std::snprintf(reinterpret_cast<char*>(at + kNameOffset), kNameSize, "taken %d", slot);
             WriteBigEndian32(at + kSizeOffset, kSlotSize);
             std::memset(at + kHeaderSize, 0x20 + slot, kSlotSize - kHeaderSize);
-        } else if (c.leftovers) {
+        } else if (leftovers) {
             std::memset(at + kHeaderSize, c.leftover, kSlotSize - kHeaderSize);
         }
     }
@@ -256,55 +267,38 @@ uint64_t HeaderPartOf(int kind) {
     return k == ImageKind::Bios ? 0 : k == ImageKind::Vgc ? kVgcHeaderPartSize : kHeaderSize;
 }
 
-// What --verify compares the flash with: the image as the write sends it, then 0xFF to the end
-// of its last chunk. Its header part comes from the shared core; the flash itself is judged
-// against the window's write alone.
-std::vector<uint8_t> CoveredImage(const ImageCase& c) {
-    const ImageKind kind = static_cast<ImageKind>(c.kind);
-    const uint64_t imageLength = ImageLength(kind, c.file.size());
-    const uint64_t covered = (imageLength + kChunkSize - 1) / kChunkSize * kChunkSize;
-    std::vector<uint8_t> image(covered, kErasedByte);
-    uint8_t gcbHead[kHeaderSize] = {};
-    const size_t skipped = kind == ImageKind::Bios ? kHeaderSize : 0;
-    if (kind == ImageKind::Bios) std::memcpy(gcbHead, c.file.data(), kHeaderSize);
-    BuildHeaderPart(image.data(), kind, c.path.c_str(), c.file.size(), gcbHead);
-    if (c.file.size() > skipped) {
-        std::memcpy(image.data() + HeaderPartSize(kind), c.file.data() + skipped,
-                    c.file.size() - skipped);
+uint64_t ImageLengthOf(const ImageCase& c) { return c.file.size() + HeaderPartOf(c.kind); }
+
+// The files kelmtool refuses although the window writes them: no board could run them.
+bool RefusedByKelmtool(const ImageCase& c) {
+    const std::vector<uint8_t>& file = c.file;
+    if (file.empty()) return true;
+    switch (static_cast<ImageKind>(c.kind)) {
+        case ImageKind::Dol:
+            return file.size() < kDolFileHeaderSize;
+        case ImageKind::Elf:
+            return file.size() < sizeof kElfFileMagic ||
+                   std::memcmp(file.data(), kElfFileMagic, sizeof kElfFileMagic) != 0;
+        case ImageKind::Bios:
+            return file.size() < kMagicOffset + kMagicSize ||
+                   std::none_of(
+                       std::begin(kSlotMagics), std::end(kSlotMagics), [&file](const char* magic) {
+                           return std::memcmp(file.data() + kMagicOffset, magic, kMagicSize) == 0;
+                       });
+        case ImageKind::Vgc:
+        default:
+            return false;
     }
-    return image;
 }
 
-// A verify after the write passes exactly when the flash holds the covered image; where free
-// slots kept bits cleared behind their erased header, the write lands ANDed and verify must say
-// where.
-void CheckVerify(const ImageCase& c, int start, const std::vector<uint8_t>& flash,
-                 const kelmtoolrun::Result& result) {
-    const std::vector<uint8_t> image = CoveredImage(c);
-    const uint8_t* base = flash.data() + static_cast<size_t>(start) * kSlotSize;
-    if (std::memcmp(base, image.data(), image.size()) == 0) {
-        Check(result.exitCode == kDone, "kelmtool did not write what the window wrote: exit " +
-                                            std::to_string(result.exitCode) + ", " +
-                                            result.message);
-        return;
-    }
-    const size_t at =
-        static_cast<size_t>(std::mismatch(image.begin(), image.end(), base).first - image.begin());
-    char where[64];
-    std::snprintf(where, sizeof where, "slot %zu offset 0x%04zx",
-                  static_cast<size_t>(start) + at / kSlotSize, at % kSlotSize);
-    Check(result.exitCode == kMismatch && result.message.find(where) != std::string::npos,
-          std::string("verify did not find the difference at ") + where + ": exit " +
-              std::to_string(result.exitCode) + ", " + result.message);
-}
-
-// The window's write of the file at the start the case asks for, on the flash as laid out.
-// Returns the start it wrote at (-1: none offered or refused); sent tells whether any CMD_WRITE
-// went out; after is the flash it left.
-int WindowWrite(const ImageCase& c, bool& sent, std::vector<uint8_t>& after) {
+// The window's write of the file at the start the case asks for, on flash. Returns the start it
+// wrote at (-1: none offered or refused); sent tells whether any CMD_WRITE went out; after is the
+// flash it left.
+int WindowWrite(const ImageCase& c, const std::vector<uint8_t>& flash, bool& sent,
+                std::vector<uint8_t>& after) {
     sim::Board& board = *gBoard;
     HWND window = fuzzworld::Connect(board);
-    board.SetFlash(0, *gBefore);
+    board.SetFlash(0, flash);
     for (int slot = 0; slot < kSlotCount; ++slot) {
         SlotMap[slot] = (c.taken >> slot & 1) != 0 ? SlotEntry{SlotState::Used, slot}
                                                    : SlotEntry{SlotState::Free, -1};
@@ -334,35 +328,47 @@ int WindowWrite(const ImageCase& c, bool& sent, std::vector<uint8_t>& after) {
     return start;
 }
 
+// What kelmtool's write must leave: the window's flash where the free slots were erased; over
+// leftovers, the window's run on the flash as laid out.
+std::vector<uint8_t> Expected(const ImageCase& c, int start, const std::vector<uint8_t>& window) {
+    if (!c.leftovers) return window;
+    std::vector<uint8_t> expected = *gBefore;
+    const size_t begin = static_cast<size_t>(start) * kSlotSize;
+    const size_t end = begin + (ImageLengthOf(c) + kSlotSize - 1) / kSlotSize * kSlotSize;
+    std::copy(window.begin() + begin, window.begin() + end, expected.begin() + begin);
+    return expected;
+}
+
 void RunImage(const ImageCase& c) {
-    LayOut(c, *gBefore);
+    LayOut(c, c.leftovers, *gBefore);
+    LayOut(c, false, *gErased);
     PutFile(c.path, c.file);
     bool sent = false;
     std::vector<uint8_t> windowFlash;
-    const int start = WindowWrite(c, sent, windowFlash);
+    const int start = WindowWrite(c, *gErased, sent, windowFlash);
 
     PutFile(*gFlashFile, *gBefore);
     // A --slot the window had nothing to offer for still names a slot: kelmtool must refuse it.
     const int slot = !c.slotGiven ? -1 : start >= 0 ? start : c.pick % kSlotCount;
     const kelmtoolrun::Result result =
         kelmtoolrun::Write(*gFlashFile, c.path, c.kindGiven ? c.kind : -1, slot, c.verify);
-    CheckFlash(GetFile(*gFlashFile), windowFlash, "kelmtool's write against the window's");
-    if (!sent) {
+    const std::vector<uint8_t> flash = GetFile(*gFlashFile);
+    if (!sent || RefusedByKelmtool(c)) {
+        CheckFlash(flash, *gBefore, "a refused write");
         Check(result.exitCode == kBadInput,
-              "kelmtool did not refuse what the window did not write: exit " +
+              std::string("kelmtool did not refuse what ") +
+                  (sent ? "no board could run" : "the window did not write") + ": exit " +
                   std::to_string(result.exitCode) + ", " + result.message);
         Check(!result.message.empty(), "a refusal without a message");
-    } else if (c.verify) {
-        CheckVerify(c, start, windowFlash, result);
     } else {
+        Check(start >= 0, "the window sent data and then reported a failure");
+        CheckFlash(flash, Expected(c, start, windowFlash), "kelmtool's write against the window's");
         Check(result.exitCode == kDone, "kelmtool did not write what the window wrote: exit " +
                                             std::to_string(result.exitCode) + ", " +
                                             result.message);
-    }
-    if (sent && result.exitCode == kDone) {
         Check(result.slot == start, "kelmtool wrote at slot " + std::to_string(result.slot) +
                                         ", the window at " + std::to_string(start));
-        const uint64_t imageLength = c.file.size() + HeaderPartOf(c.kind);
+        const uint64_t imageLength = ImageLengthOf(c);
         Check(result.bytes == imageLength, "kelmtool reports " + std::to_string(result.bytes) +
                                                " bytes, the image has " +
                                                std::to_string(imageLength));
@@ -373,7 +379,7 @@ void RunImage(const ImageCase& c) {
 }
 
 void RunDump(const DumpCase& c) {
-    LayOut(c.before, *gBefore);
+    LayOut(c.before, c.before.leftovers, *gBefore);
     const std::string path = *gFlashFolder + "/dump.bin";
     PutFile(path, c.dump);
     PutFile(*gFlashFile, *gBefore);
@@ -399,6 +405,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzworld::Init();
     gBoard = new sim::Board();
     gBefore = new std::vector<uint8_t>(kFlashSize, kErasedByte);
+    gErased = new std::vector<uint8_t>(kFlashSize, kErasedByte);
     gFlashFolder = new std::string(FlashFolder());
     gFlashFile = new std::string(*gFlashFolder + "/flash.bin");
     return 0;

@@ -146,7 +146,8 @@ def tool_dump(name, data_slots, run_length=0, distance=64, flags=0, difference=0
 
 
 def kelmtool_write_seeds():
-    tool_image("dol_100_bytes", KIND_DOL, payload=bytes(range(100)))
+    tool_image("dol_shorter_than_its_header", KIND_DOL, payload=bytes(range(100)))
+    tool_image("dol_header_alone", KIND_DOL, payload=bytes(range(256)))
     tool_image("dol_fills_one_slot", KIND_DOL, flags=LONG, length=65280, payload=b"DOLDATA")
     tool_image("dol_one_byte_more_at_slot_3", KIND_DOL, pick=3, flags=LONG | LEFTOVERS,
                length=65281, options=SLOT_GIVEN, leftover=0x5C, payload=b"\x01\x02\x03")
@@ -163,18 +164,20 @@ def kelmtool_write_seeds():
                payload=b"\x55\xaa")
     tool_image("dol_between_used", KIND_DOL, taken=0xFFFFFF3F, flags=LONG, length=100000,
                payload=b"x")
-    tool_image("dol_slot_taken", KIND_DOL, pick=4, taken=0xFFFFFFFF, options=SLOT_GIVEN,
-               payload=b"x")
+    tool_image("dol_slot_taken", KIND_DOL, pick=4, taken=0xFFFFFFFF, flags=LONG, length=256,
+               options=SLOT_GIVEN, payload=b"x")
     tool_image("dol_verify_capital_extension", KIND_DOL, flags=LONG, length=99999,
                options=VERIFY | CAPITALS, payload=b"verify")
-    tool_image("dol_verify_finds_leftovers", KIND_DOL, flags=LEFTOVERS, options=VERIFY,
-               leftover=0x00, payload=b"x")
+    tool_image("dol_verify_over_leftovers", KIND_DOL, flags=LONG | LEFTOVERS, length=300,
+               options=VERIFY, leftover=0x00, payload=b"x")
     tool_image("elf_empty", KIND_ELF, pick=31, options=SLOT_GIVEN)
     tool_image("elf_kind_given", KIND_ELF, options=KIND_GIVEN, payload=b"\x7fELF")
-    tool_image("elf_long_path", KIND_ELF, name_length=230, payload=b"elf")
-    tool_image("elf_path_fills_name", KIND_ELF, name_length=220, payload=b"elf")
+    tool_image("elf_without_magic", KIND_ELF, payload=b"ELF\0 no file magic")
+    tool_image("elf_long_path", KIND_ELF, name_length=230, payload=b"\x7fELF")
+    tool_image("elf_path_fills_name", KIND_ELF, name_length=220, payload=b"\x7fELF")
     tool_image("vgc_one_chunk", KIND_VGC, flags=LONG, length=30720, payload=b"VGC\0\0\0")
     tool_image("vgc_encrypted", KIND_VGC, payload=b"VGC\0\x02" + bytes(27))
+    tool_image("vgc_empty", KIND_VGC)
     tool_image("vgc_odd_slot_free", KIND_VGC, taken=0x0000000F, flags=LONG, length=100000,
                options=VERIFY, payload=b"\0")
     tool_image("gcb_backup_two_slots", KIND_GCB, pick=1, flags=LONG, length=131072,
@@ -183,6 +186,7 @@ def kelmtool_write_seeds():
     tool_image("gcb_one_byte_past_header", KIND_GCB, flags=LONG, length=257,
                payload=b"(C) bios")
     tool_image("gcb_too_small", KIND_GCB, payload=b"(C) short")
+    tool_image("gcb_unknown_magic", KIND_GCB, flags=LONG, length=300, payload=b"ABCD")
     tool_dump("dump_sample_like", 0b100111, payload=bytes(range(1, 251)))
     tool_dump("dump_erased", 0)
     tool_dump("dump_full_verified", 0xFFFFFFFF, flags=DUMP_VERIFY, payload=b"\x12\x34\x56")

@@ -81,15 +81,20 @@ unchanged() { cmp -s "$1" "$2"; }
 
 # The scenarios on --sim files, up to the no-board checks (left unindented).
 if [[ $sim -eq 1 ]]; then
-# The images: a 100-byte DOL, a 70,000-byte ELF (two slots), a 300-byte GCB whose own size field
+# The images: a 300-byte DOL, a 70,000-byte ELF (two slots), a 300-byte GCB whose own size field
 # is wrong, a 3,000-byte VGC, and the files that must be refused.
-pattern 100 3 >a.dol
-pattern 70000 5 >b.elf
+dol_bytes=300
+pattern $dol_bytes 3 >a.dol
+{ printf '\x7fELF'; pattern 69996 5; } >b.elf
 { printf '(C) '; pattern 248 11; printf '\x12\x34\x56\x78'; pattern 44 13; } >c.gcb
 { printf 'VGC\0\0'; pattern 2995 17; } >d.vgc
 { printf 'VGC\0\x02'; pattern 2995 17; } >encrypted.vgc
 { printf '(C) '; pattern 96 19; } >short.gcb
 cp a.dol unknown.bin
+pattern 255 3 >tiny.dol
+pattern 1000 5 >no-magic.elf
+{ printf 'ABCD'; pattern 296 11; } >odd-magic.gcb
+: >empty.vgc
 pattern 2097153 23 >huge.dol
 head -c 1000 /dev/zero >wrong-size.bin
 
@@ -111,8 +116,9 @@ check "write dol: name field is the file's absolute path" \
     eval '[[ "$(name_of flash.bin 1)" =~ ^(/|[A-Za-z]:\\).*a\.dol$ ]]'
 check "write dol: reserved word zero" test "$(be32 flash.bin $((slot + 248)))" -eq 0
 check "write dol: size field 65536" test "$(be32 flash.bin $((slot + 252)))" -eq 65536
-check "write dol: the file after the header" same flash.bin $((slot + 256)) 100 a.dol
-check "write dol: erased after it" erased flash.bin $((slot + 356)) $((slot - 356))
+check "write dol: the file after the header" same flash.bin $((slot + 256)) $dol_bytes a.dol
+check "write dol: erased after it" \
+    erased flash.bin $((slot + 256 + dol_bytes)) $((slot - 256 - dol_bytes))
 
 kt --sim flash.bin --json write b.elf --slot 4
 check "write elf --slot 4: done, two slots" eval 'exited 0 && says out "\"slot\": 4," && says out "\"slots\": 2,"'
@@ -194,6 +200,10 @@ refusals=(
     "unknown --kind|write a.dol --kind zip"
     "encrypted VGC|write encrypted.vgc"
     ".gcb shorter than its header|write short.gcb"
+    ".gcb of no image's magic|write odd-magic.gcb"
+    "DOL shorter than its own header|write tiny.dol"
+    "ELF without its magic|write no-magic.elf"
+    "empty file|write empty.vgc"
     "no room|write huge.dol"
     "a used slot|write a.dol --slot 1"
     "a .gcb at an odd slot|write c.gcb --slot 3"
