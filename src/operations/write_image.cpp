@@ -135,7 +135,7 @@ namespace {
 
 // How a write at the click ends; WriteImageAt acts on it in one place.
 enum class ClickEnd {
-    Stay,         // nothing sent: the message (if any), the menu stays in Write mode, no scan
+    Stay,         // nothing sent: the message, the menu stays in Write mode, no scan
     NoBus,        // the bus was refused (its message shown): rescan, Idle
     ReadFailed,   // the file went short mid-write: bus back, message, rescan, Idle
     FlashFailed,  // a chunk failed (its message shown): "Flash failed!", the rest as it was
@@ -144,16 +144,15 @@ enum class ClickEnd {
 
 struct ClickResult {
     ClickEnd end;
-    const char* text;  // the message of a Stay end, or null
+    const char* text;  // the message that WriteImageAt shows for this end, or null
 };
 
-// Sends the pending image from slot start; the file is opened and closed here, so it is closed
-// whatever the end.
-ClickResult SendImage(int start) {
+// Sends the pending image from slot start out of file, which WriteImageAt has opened on its
+// path; it stays open whatever the end.
+ClickResult SendImage(std::ifstream& file, int start) {
     std::vector<uint8_t> chunk(kChunkSize, kErasedByte);
     StartProgress(static_cast<uint32_t>(PendingImage.slotCount) * kSlotSize);
 
-    std::ifstream file(PendingImage.path, std::ios::in | std::ios::binary);
     uint64_t fileLength = 0;
     if (!file.is_open() || !MeasureFile(file, fileLength)) {
         return {ClickEnd::Stay, kCannotOpenAtClickText};
@@ -193,10 +192,10 @@ ClickResult SendImage(int start) {
         const uint32_t got = static_cast<uint32_t>(std::max<std::streamsize>(file.gcount(), 0));
         // The chunk still holds the previous chunk's bytes: never send those again.
         std::fill(chunk.begin() + headerPart + got, chunk.end(), kErasedByte);
-        if (got != n) return {ClickEnd::ReadFailed, nullptr};
+        if (got != n) return {ClickEnd::ReadFailed, kReadFailedText};
         if (!WriteFlash(static_cast<uint8_t>(bank), static_cast<uint16_t>(offset), chunk.data(),
                         static_cast<uint16_t>(kChunkSize))) {
-            return {ClickEnd::FlashFailed, nullptr};
+            return {ClickEnd::FlashFailed, kFlashFailedText};
         }
         remaining -= n;
         headerPart = 0;
@@ -216,25 +215,29 @@ void WriteImageAt(HWND window, int start) {
     // write over an occupied slot or past the end of the flash.
     if (!CanPlace(start, PendingImage.slotCount, PendingImage.alignMask)) return;
 
-    const ClickResult result = SendImage(start);
+    std::ifstream file(PendingImage.path, std::ios::in | std::ios::binary);
+    const ClickResult result = SendImage(file, start);
+    if (result.end == ClickEnd::ReadFailed) {
+        // The board is fine, only the file failed: the bus goes back before the message, and
+        // the rescan shows what reached the flash.
+        static_cast<void>(ReleaseBus());  // a failure has shown its own message
+    }
+    // The message of a refused or failed write comes while the file is still open: until the
+    // user has dismissed it, the file cannot be deleted or renamed on Windows.
+    if (result.text != nullptr) ShowError(result.text);
+    // The one close, on every path: after the message, before a finished write hands the bus
+    // back.
+    file.close();
     switch (result.end) {
         case ClickEnd::Stay:
-            ShowError(result.text);
+        case ClickEnd::FlashFailed:
+            // After a failed chunk deliberately no ReleaseBus and no rescan: the board stopped
+            // answering mid-chunk, and the menu stays in Write mode so that the user may click
+            // the start again.
             break;
         case ClickEnd::NoBus:
-            FinishWrite(window);
-            break;
         case ClickEnd::ReadFailed:
-            // The board is fine, only the file failed: the bus goes back and the rescan shows
-            // what reached the flash.
-            static_cast<void>(ReleaseBus());  // a failure has shown its own message
-            ShowError(kReadFailedText);
             FinishWrite(window);
-            break;
-        case ClickEnd::FlashFailed:
-            // Deliberately no ReleaseBus and no rescan: the board stopped answering mid-chunk,
-            // and the menu stays in Write mode so that the user may click the start again.
-            ShowError(kFlashFailedText);
             break;
         case ClickEnd::Written:
             static_cast<void>(
