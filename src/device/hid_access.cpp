@@ -12,7 +12,7 @@
 #include <memory>
 
 HANDLE CommandChannel = INVALID_HANDLE_VALUE;
-char DevicePath[kDevicePathSize] = {};
+char DevicePath[kPathSize] = {};
 
 namespace {
 
@@ -110,7 +110,7 @@ int TryInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData) {
     if (detail == nullptr) return 0;
     // A path that would not fit DevicePath (terminator included) cannot be handed to the monitor.
     const size_t room = size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    const size_t limit = room < kDevicePathSize ? room : kDevicePathSize;
+    const size_t limit = room < kPathSize ? room : kPathSize;
     const void* end = std::memchr(detail->DevicePath, '\0', limit);
     if (end == nullptr) return 0;
     const HANDLE device = OpenIfBoard(detail->DevicePath);

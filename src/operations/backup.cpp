@@ -17,7 +17,7 @@
 #include "device/command_protocol.h"
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"
-#include "operations/write_image.h"
+#include "device/path_size.h"
 #include "ui/flash_menu.h"
 #include "ui/status_line.h"
 
@@ -28,9 +28,6 @@ constexpr char kBackupFilter[] = "BIOS Files(*.gcb)\0*.gcb\0";
 constexpr char kDoneText[] = "Done!";
 constexpr char kOpenFailedText[] = "Failed to open file.";
 constexpr char kWriteFailedText[] = "Failed to write file.";
-
-constexpr uint16_t kFirstHalf = 0x0000;
-constexpr uint16_t kSecondHalf = static_cast<uint16_t>(kChunkSize);
 
 // A half slot of flash appended to the file; false when the disk refused it.
 bool Append(std::ofstream& file, const std::vector<uint8_t>& piece) {
@@ -58,9 +55,10 @@ SaveEnd SaveRun(std::ofstream& file, int owner, int run) {
     std::vector<uint8_t> piece(kChunkSize, kErasedByte);
     for (int j = 0; j < run; ++j) {
         const uint8_t bank = static_cast<uint8_t>(owner + j);
-        for (const uint16_t offset : {kFirstHalf, kSecondHalf}) {
+        for (uint32_t offset = 0; offset < kSlotSize; offset += kChunkSize) {
             // A failed read keeps the whole pieces saved so far.
-            if (!ReadFlash(bank, offset, piece.data(), static_cast<uint16_t>(kChunkSize))) {
+            if (!ReadFlash(bank, static_cast<uint16_t>(offset), piece.data(),
+                           static_cast<uint16_t>(kChunkSize))) {
                 return SaveEnd::ReadFailed;
             }
             if (!Append(file, piece)) return SaveEnd::WriteFailed;
