@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <commdlg.h>
-
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -18,6 +16,7 @@
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"
 #include "device/path_size.h"
+#include "ui/file_dialog.h"
 #include "ui/flash_menu.h"
 #include "ui/status_line.h"
 
@@ -77,14 +76,8 @@ int BackupApplication(HWND window, int owner) {
     char path[kPathSize] = {};
     static_assert(sizeof kDefaultName <= sizeof path, "the default name fits the name buffer");
     std::memcpy(path, kDefaultName, sizeof kDefaultName);
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof(OPENFILENAMEA);
-    dialog.hwndOwner = window;
-    dialog.lpstrFilter = kBackupFilter;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = static_cast<DWORD>(sizeof path);
-    // No flags: an existing file is replaced without a question, as the tool always did.
-    if (!GetSaveFileNameA(&dialog)) return 0;
+    // The choice of a name is the user's answer: an existing file is replaced without a question.
+    if (!ChooseFile(FileDialogKind::Save, window, kBackupFilter, path)) return 0;
 
     // The closed dialog left a hole in the window; the transfer below keeps the thread busy.
     RepaintMainWindow();

@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <commdlg.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
@@ -19,6 +17,7 @@
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"
 #include "operations/file_length.h"
+#include "ui/file_dialog.h"
 #include "ui/flash_menu.h"
 #include "ui/status_line.h"
 
@@ -87,25 +86,18 @@ void FinishWrite(HWND window) {
 void BeginImageWrite(HWND window) {
     SetStatusLine(kSelectFileText);
 
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof(OPENFILENAMEA);
-    dialog.hwndOwner = window;
-    dialog.lpstrFilter = kImageFilter;
-    dialog.nFilterIndex = kFirstFilter;  // the filter chosen last is not remembered
-    dialog.lpstrFile = PendingImage.path;
-    dialog.nMaxFile = static_cast<DWORD>(kPathSize);
-    if (!GetOpenFileNameA(&dialog)) {
+    DWORD filterIndex = kFirstFilter;  // the filter chosen last is not remembered
+    if (!ChooseFile(FileDialogKind::Open, window, kImageFilter, PendingImage.path, &filterIndex)) {
         FailChoice(window, nullptr);
         return;
     }
     // Without a custom filter the index is always one of the four pairs; anything else is not
     // a kind this tool knows how to write.
-    if (dialog.nFilterIndex < kFirstFilter ||
-        dialog.nFilterIndex > static_cast<DWORD>(kImageKindCount)) {
+    if (filterIndex < kFirstFilter || filterIndex > static_cast<DWORD>(kImageKindCount)) {
         FailChoice(window, nullptr);
         return;
     }
-    const ImageKind kind = static_cast<ImageKind>(dialog.nFilterIndex - kFirstFilter);
+    const ImageKind kind = static_cast<ImageKind>(filterIndex - kFirstFilter);
 
     uint64_t fileLength = 0;
     const char* refusal = MeasureChosenFile(kind, fileLength);

@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <commdlg.h>
-
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +16,7 @@
 #include "device/hid_access.h"
 #include "device/input_monitor.h"
 #include "device/path_size.h"
+#include "ui/file_dialog.h"
 #include "ui/main_dialog.h"
 #include "ui/resource.h"
 #include "ui/status_line.h"
@@ -156,12 +155,7 @@ void EraseBlockZero() {
 
 int LoadSectorFile(uint8_t* sector) {
     char path[kPathSize] = {};
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof(OPENFILENAMEA);
-    dialog.hwndOwner = MainWindow;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = static_cast<DWORD>(sizeof path);
-    if (!GetOpenFileNameA(&dialog)) return 0;
+    if (!ChooseFile(FileDialogKind::Open, MainWindow, nullptr, path)) return 0;
 
     // The closed dialog left a hole in the window; the transfer after this keeps the thread busy.
     RepaintMainWindow();
@@ -229,13 +223,8 @@ int UploadSector(int bank) {
     char path[kPathSize] = {};
     static_assert(sizeof kUploadName <= sizeof path, "the default name fits the name buffer");
     std::memcpy(path, kUploadName, sizeof kUploadName);
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof(OPENFILENAMEA);
-    dialog.hwndOwner = MainWindow;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = static_cast<DWORD>(sizeof path);
-    // No flags: an existing file is replaced without a question.
-    if (!GetSaveFileNameA(&dialog)) return 0;
+    // The choice of a name is the user's answer: an existing file is replaced without a question.
+    if (!ChooseFile(FileDialogKind::Save, MainWindow, nullptr, path)) return 0;
 
     RepaintMainWindow();
 
