@@ -80,6 +80,6 @@ void EnableSlotsByUse(HWND window, bool used) {
 
 void EnablePlacementStarts(HWND window, int count, int alignMask) {
     for (int k = 0; k < kSlotCount; ++k) {
-        EnableControl(window, SlotButtonIds[k], CanPlace(k, count, alignMask) != 0);
+        EnableControl(window, SlotButtonIds[k], CanPlace(k, count, alignMask));
     }
 }
