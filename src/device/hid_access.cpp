@@ -75,8 +75,7 @@ HANDLE OpenIfBoard(const char* path) {
     return device;
 }
 
-// Tries the interface at one index of the list. Returns 1 when it is the board (CommandChannel
-// and DevicePath set), 0 when it is skipped.
+// SetupAPI's detail record is sized at run time and comes from malloc, so it goes back with free.
 struct FreeRecord {
     void operator()(void* record) const { std::free(record); }
 };
@@ -104,6 +103,8 @@ DetailRecord ReadDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData, s
     return detail;
 }
 
+// Tries the interface at one index of the list. Returns 1 when it is the board (CommandChannel
+// and DevicePath set), 0 when it is skipped.
 int TryInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData) {
     size_t size = 0;
     const DetailRecord detail = ReadDetail(set, interfaceData, size);

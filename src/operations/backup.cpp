@@ -97,8 +97,9 @@ int BackupApplication(HWND window, int owner) {
             SetFlashMenuMode(window, MenuMode::Idle);
             return 0;
         case SaveEnd::ReadFailed:
-            // The read has shown its message; the menu stays in Read and the bus is not sent
-            // back, as the window always has done after a failed transfer.
+            // The read has shown its message. A board that stopped answering mid-transfer is
+            // not sent the release, and the menu stays in Read so that a click on the slot
+            // tries the backup again.
             return 0;
         case SaveEnd::WriteFailed:
             return FailWrite(window);
