@@ -6,7 +6,7 @@
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/slot_map.h"
 
-int CanPlace(int32_t start, int32_t count, int32_t alignMask) {
+bool CanPlace(int32_t start, int32_t count, int32_t alignMask) {
     return CanPlaceOn(SlotMap, start, count, alignMask);
 }
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-// 1 when an image of count slots may be written from slot start, else 0.
-int CanPlace(int32_t start, int32_t count, int32_t alignMask);
+// Whether an image of count slots may be written from slot start.
+bool CanPlace(int32_t start, int32_t count, int32_t alignMask);
 // The first start that passes, or -1 when there is no room.
 int FirstPlace(int32_t count, int32_t alignMask);

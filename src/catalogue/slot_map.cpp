@@ -70,19 +70,19 @@ int ClassifySlot(SlotHeader& header, int slot, SlotEntry* map, const char** labe
     return run;
 }
 
-int CanPlaceOn(const SlotEntry* map, int32_t start, int32_t count, int32_t alignMask) {
-    if (start < 0 || start >= kSlotCount) return 0;
-    if ((start & alignMask) != 0) return 0;
+bool CanPlaceOn(const SlotEntry* map, int32_t start, int32_t count, int32_t alignMask) {
+    if (start < 0 || start >= kSlotCount) return false;
+    if ((start & alignMask) != 0) return false;
     // A negative count can only come from a slot count that did not fit in 32 bits: an image
     // far larger than the flash, which must never pass as an empty one.
-    if (count < 0) return 0;
-    if (!IsFreeSlot(map, start)) return 0;
+    if (count < 0) return false;
+    if (!IsFreeSlot(map, start)) return false;
     // Stops at the first slot past the flash, so start + j never overflows for large counts.
     for (int32_t j = 0; j < count; ++j) {
-        if (start + j >= kSlotCount) return 0;
-        if (!IsFreeSlot(map, start + j)) return 0;
+        if (start + j >= kSlotCount) return false;
+        if (!IsFreeSlot(map, start + j)) return false;
     }
-    return 1;
+    return true;
 }
 
 int FirstPlaceOn(const SlotEntry* map, int32_t count, int32_t alignMask) {

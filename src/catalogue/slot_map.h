@@ -38,8 +38,8 @@ bool MagicIs(const SlotHeader& header, const char (&magic)[kMagicSize]);
 // in the header first. Returns the number of slots settled, at least 1, never past slot 31.
 int ClassifySlot(SlotHeader& header, int slot, SlotEntry* map, const char** labels);
 
-// 1 when an image of count slots may be written from slot start on map, else 0.
-int CanPlaceOn(const SlotEntry* map, int32_t start, int32_t count, int32_t alignMask);
+// Whether an image of count slots may be written from slot start on map.
+bool CanPlaceOn(const SlotEntry* map, int32_t start, int32_t count, int32_t alignMask);
 // The first start that passes on map, or -1 when there is no room.
 int FirstPlaceOn(const SlotEntry* map, int32_t count, int32_t alignMask);
 // The slots owned by owner, counted from owner on while the map names it: 0 when owner is out of

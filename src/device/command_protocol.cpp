@@ -56,19 +56,19 @@ bool FetchFeature(FeatureReport& answer) {
     return HidGetFeature(CommandChannel, answer.data(), static_cast<ULONG>(answer.size())) != FALSE;
 }
 
-int GetStatus(FeatureReport& answer) {
+bool GetStatus(FeatureReport& answer) {
     if (!SendReport(MakeCommandReport(CMD_GET_STATUS))) {
         ShowError(kStatusSendFailedText);
-        return 0;
+        return false;
     }
     if (!FetchFeature(answer)) {
         ShowError(kStatusReadFailedText);
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
-int ResetBoard() {
+bool ResetBoard() {
     // The board drops off the bus when it resets, so the channel counts as gone from the start.
     HANDLE device = CommandChannel;
     CommandChannel = INVALID_HANDLE_VALUE;
@@ -83,60 +83,60 @@ int ResetBoard() {
     }
     if (!sent) {
         ShowError(kResetSendFailedText);
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
-int EraseBank(int bank) {
+bool EraseBank(int bank) {
     OutputReport report = MakeCommandReport(CMD_ERASE);
     PutFlashAddress(report, FlashAddress{static_cast<uint8_t>(bank & 0xFF), 0});
     if (!SendReport(report)) {
         ShowError(kEraseSendFailedText);
-        return 0;
+        return false;
     }
     // A failed query has shown its message; the caller goes on as if the erase had finished.
     FeatureReport answer = {};
     do {
         if (!GetStatus(answer)) {
-            return 1;
+            return true;
         }
     } while (answer[kBusyByte] != 0);
-    return 1;
+    return true;
 }
 
-int GetBus() {
+bool GetBus() {
     if (!SendReport(MakeBusReport(kBusRequest))) {
         ShowError(kGetBusSendFailedText);
-        return 0;
+        return false;
     }
     FeatureReport answer = {};
     if (!GetStatus(answer)) {
-        return 1;
+        return true;
     }
     while (answer[kBusStateByte] != kBusGranted) {
         if ((answer[kBusStateByte] & kBusBusyBit) != 0) {
             ShowError(kBusBusyText);
-            return 0;
+            return false;
         }
         if (!GetStatus(answer)) {
-            return 1;
+            return true;
         }
     }
-    return 1;
+    return true;
 }
 
-int ReleaseBus() {
+bool ReleaseBus() {
     if (!SendReport(MakeBusReport(kBusRelease))) {
         ShowError(kReleaseBusSendFailedText);
-        return 0;
+        return false;
     }
     // The other side may hold the bus meanwhile; only the release itself ends the wait.
     FeatureReport answer = {};
     do {
         if (!GetStatus(answer)) {
-            return 1;
+            return true;
         }
     } while (answer[kBusStateByte] != kBusReleased);
-    return 1;
+    return true;
 }

@@ -27,9 +27,9 @@ bool SendReport(const OutputReport& report);
 // One feature fetch into the buffer, report ID 0 requested; true on success.
 bool FetchFeature(FeatureReport& answer);
 
-// Each returns 1 on success, 0 after showing its own message.
-int GetStatus(FeatureReport& answer);
-int ResetBoard();
-int EraseBank(int bank);  // only the low byte of bank is sent
-int GetBus();
-int ReleaseBus();
+// Each returns true on success, false after showing its own message.
+bool GetStatus(FeatureReport& answer);
+bool ResetBoard();
+bool EraseBank(int bank);  // only the low byte of bank is sent
+bool GetBus();
+bool ReleaseBus();

@@ -17,8 +17,6 @@ CRITICAL_SECTION DeviceLock;
 namespace {
 
 constexpr uint32_t kKilobyte = 1024;
-// The pieces of a range are as long as an image chunk, the largest transfer the board is sent.
-constexpr uint32_t kReadRangePiece = kChunkSize;
 constexpr size_t kProgressTextSize = 64;
 
 constexpr char kInvalidParameterText[] = "Invalid parameter.";
@@ -125,9 +123,9 @@ int ReadRange(uint8_t* destination, int32_t address, int32_t length) {
     static_cast<void>(GetBus());
     uint32_t at = static_cast<uint32_t>(address);
     while (length > 0) {
-        uint32_t piece = static_cast<uint32_t>(length) <= kReadRangePiece
-                             ? static_cast<uint32_t>(length)
-                             : kReadRangePiece;
+        // The pieces are as long as an image chunk, the largest transfer the board is sent.
+        uint32_t piece = static_cast<uint32_t>(length) <= kChunkSize ? static_cast<uint32_t>(length)
+                                                                     : kChunkSize;
         // A failed piece has shown its message; the next one is read all the same.
         static_cast<void>(ReadFlash(static_cast<uint8_t>(at >> 16),
                                     static_cast<uint16_t>(at & 0xFFFF), destination,

@@ -12,7 +12,7 @@
 #include <memory>
 
 HANDLE CommandChannel = INVALID_HANDLE_VALUE;
-char DevicePath[kDevicePathSize] = {};
+char DevicePath[kPathSize] = {};
 
 namespace {
 
@@ -75,8 +75,7 @@ HANDLE OpenIfBoard(const char* path) {
     return device;
 }
 
-// Tries the interface at one index of the list. Returns 1 when it is the board (CommandChannel
-// and DevicePath set), 0 when it is skipped.
+// SetupAPI's detail record is sized at run time and comes from malloc, so it goes back with free.
 struct FreeRecord {
     void operator()(void* record) const { std::free(record); }
 };
@@ -104,13 +103,15 @@ DetailRecord ReadDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData, s
     return detail;
 }
 
+// Tries the interface at one index of the list. Returns 1 when it is the board (CommandChannel
+// and DevicePath set), 0 when it is skipped.
 int TryInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData) {
     size_t size = 0;
     const DetailRecord detail = ReadDetail(set, interfaceData, size);
     if (detail == nullptr) return 0;
     // A path that would not fit DevicePath (terminator included) cannot be handed to the monitor.
     const size_t room = size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    const size_t limit = room < kDevicePathSize ? room : kDevicePathSize;
+    const size_t limit = room < kPathSize ? room : kPathSize;
     const void* end = std::memchr(detail->DevicePath, '\0', limit);
     if (end == nullptr) return 0;
     const HANDLE device = OpenIfBoard(detail->DevicePath);

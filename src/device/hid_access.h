@@ -3,12 +3,10 @@
 
 #include <windows.h>
 
-#include <cstddef>
 #include <cstdint>
 
+#include "device/path_size.h"
 #include "device/report_layout.h"
-
-constexpr size_t kDevicePathSize = MAX_PATH;  // terminator included
 
 // The synchronous handle to the board, or INVALID_HANDLE_VALUE when not connected.
 // Written by the dialog thread only.
@@ -16,7 +14,7 @@ extern HANDLE CommandChannel;
 
 // The board's device path. Written by the dialog thread in OpenBoard; read by the monitor
 // thread once when it starts, before any later OpenBoard can run.
-extern char DevicePath[kDevicePathSize];
+extern char DevicePath[kPathSize];
 
 // Loads "HID.DLL" and resolves its four entry points; shows the error and fails otherwise.
 bool BindHidLibrary();

@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <commdlg.h>
-
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -17,7 +15,8 @@
 #include "device/command_protocol.h"
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"
-#include "operations/write_image.h"
+#include "device/path_size.h"
+#include "ui/file_dialog.h"
 #include "ui/flash_menu.h"
 #include "ui/status_line.h"
 
@@ -28,9 +27,6 @@ constexpr char kBackupFilter[] = "BIOS Files(*.gcb)\0*.gcb\0";
 constexpr char kDoneText[] = "Done!";
 constexpr char kOpenFailedText[] = "Failed to open file.";
 constexpr char kWriteFailedText[] = "Failed to write file.";
-
-constexpr uint16_t kFirstHalf = 0x0000;
-constexpr uint16_t kSecondHalf = static_cast<uint16_t>(kChunkSize);
 
 // A half slot of flash appended to the file; false when the disk refused it.
 bool Append(std::ofstream& file, const std::vector<uint8_t>& piece) {
@@ -58,9 +54,10 @@ SaveEnd SaveRun(std::ofstream& file, int owner, int run) {
     std::vector<uint8_t> piece(kChunkSize, kErasedByte);
     for (int j = 0; j < run; ++j) {
         const uint8_t bank = static_cast<uint8_t>(owner + j);
-        for (const uint16_t offset : {kFirstHalf, kSecondHalf}) {
+        for (uint32_t offset = 0; offset < kSlotSize; offset += kChunkSize) {
             // A failed read keeps the whole pieces saved so far.
-            if (!ReadFlash(bank, offset, piece.data(), static_cast<uint16_t>(kChunkSize))) {
+            if (!ReadFlash(bank, static_cast<uint16_t>(offset), piece.data(),
+                           static_cast<uint16_t>(kChunkSize))) {
                 return SaveEnd::ReadFailed;
             }
             if (!Append(file, piece)) return SaveEnd::WriteFailed;
@@ -79,14 +76,8 @@ int BackupApplication(HWND window, int owner) {
     char path[kPathSize] = {};
     static_assert(sizeof kDefaultName <= sizeof path, "the default name fits the name buffer");
     std::memcpy(path, kDefaultName, sizeof kDefaultName);
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof(OPENFILENAMEA);
-    dialog.hwndOwner = window;
-    dialog.lpstrFilter = kBackupFilter;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = static_cast<DWORD>(sizeof path);
-    // No flags: an existing file is replaced without a question, as the tool always did.
-    if (!GetSaveFileNameA(&dialog)) return 0;
+    // The choice of a name is the user's answer: an existing file is replaced without a question.
+    if (!ChooseFile(FileDialogKind::Save, window, kBackupFilter, path)) return 0;
 
     // The closed dialog left a hole in the window; the transfer below keeps the thread busy.
     RepaintMainWindow();
@@ -106,8 +97,9 @@ int BackupApplication(HWND window, int owner) {
             SetFlashMenuMode(window, MenuMode::Idle);
             return 0;
         case SaveEnd::ReadFailed:
-            // The read has shown its message; the menu stays in Read and the bus is not sent
-            // back, as the window always has done after a failed transfer.
+            // The read has shown its message. A board that stopped answering mid-transfer is
+            // not sent the release, and the menu stays in Read so that a click on the slot
+            // tries the backup again.
             return 0;
         case SaveEnd::WriteFailed:
             return FailWrite(window);

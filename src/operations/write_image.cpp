@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <commdlg.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
@@ -19,6 +17,7 @@
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"
 #include "operations/file_length.h"
+#include "ui/file_dialog.h"
 #include "ui/flash_menu.h"
 #include "ui/status_line.h"
 
@@ -87,25 +86,18 @@ void FinishWrite(HWND window) {
 void BeginImageWrite(HWND window) {
     SetStatusLine(kSelectFileText);
 
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof(OPENFILENAMEA);
-    dialog.hwndOwner = window;
-    dialog.lpstrFilter = kImageFilter;
-    dialog.nFilterIndex = kFirstFilter;  // the filter chosen last is not remembered
-    dialog.lpstrFile = PendingImage.path;
-    dialog.nMaxFile = static_cast<DWORD>(kPathSize);
-    if (!GetOpenFileNameA(&dialog)) {
+    DWORD filterIndex = kFirstFilter;  // the filter chosen last is not remembered
+    if (!ChooseFile(FileDialogKind::Open, window, kImageFilter, PendingImage.path, &filterIndex)) {
         FailChoice(window, nullptr);
         return;
     }
     // Without a custom filter the index is always one of the four pairs; anything else is not
     // a kind this tool knows how to write.
-    if (dialog.nFilterIndex < kFirstFilter ||
-        dialog.nFilterIndex > static_cast<DWORD>(kImageKindCount)) {
+    if (filterIndex < kFirstFilter || filterIndex > static_cast<DWORD>(kImageKindCount)) {
         FailChoice(window, nullptr);
         return;
     }
-    const ImageKind kind = static_cast<ImageKind>(dialog.nFilterIndex - kFirstFilter);
+    const ImageKind kind = static_cast<ImageKind>(filterIndex - kFirstFilter);
 
     uint64_t fileLength = 0;
     const char* refusal = MeasureChosenFile(kind, fileLength);
@@ -135,7 +127,7 @@ namespace {
 
 // How a write at the click ends; WriteImageAt acts on it in one place.
 enum class ClickEnd {
-    Stay,         // nothing sent: the message (if any), the menu stays in Write mode, no scan
+    Stay,         // nothing sent: the message, the menu stays in Write mode, no scan
     NoBus,        // the bus was refused (its message shown): rescan, Idle
     ReadFailed,   // the file went short mid-write: bus back, message, rescan, Idle
     FlashFailed,  // a chunk failed (its message shown): "Flash failed!", the rest as it was
@@ -144,16 +136,15 @@ enum class ClickEnd {
 
 struct ClickResult {
     ClickEnd end;
-    const char* text;  // the message of a Stay end, or null
+    const char* text;  // the message that WriteImageAt shows for this end, or null
 };
 
-// Sends the pending image from slot start; the file is opened and closed here, so it is closed
-// whatever the end.
-ClickResult SendImage(int start) {
+// Sends the pending image from slot start out of file, which WriteImageAt has opened on its
+// path; it stays open whatever the end.
+ClickResult SendImage(std::ifstream& file, int start) {
     std::vector<uint8_t> chunk(kChunkSize, kErasedByte);
     StartProgress(static_cast<uint32_t>(PendingImage.slotCount) * kSlotSize);
 
-    std::ifstream file(PendingImage.path, std::ios::in | std::ios::binary);
     uint64_t fileLength = 0;
     if (!file.is_open() || !MeasureFile(file, fileLength)) {
         return {ClickEnd::Stay, kCannotOpenAtClickText};
@@ -193,10 +184,10 @@ ClickResult SendImage(int start) {
         const uint32_t got = static_cast<uint32_t>(std::max<std::streamsize>(file.gcount(), 0));
         // The chunk still holds the previous chunk's bytes: never send those again.
         std::fill(chunk.begin() + headerPart + got, chunk.end(), kErasedByte);
-        if (got != n) return {ClickEnd::ReadFailed, nullptr};
+        if (got != n) return {ClickEnd::ReadFailed, kReadFailedText};
         if (!WriteFlash(static_cast<uint8_t>(bank), static_cast<uint16_t>(offset), chunk.data(),
                         static_cast<uint16_t>(kChunkSize))) {
-            return {ClickEnd::FlashFailed, nullptr};
+            return {ClickEnd::FlashFailed, kFlashFailedText};
         }
         remaining -= n;
         headerPart = 0;
@@ -216,25 +207,29 @@ void WriteImageAt(HWND window, int start) {
     // write over an occupied slot or past the end of the flash.
     if (!CanPlace(start, PendingImage.slotCount, PendingImage.alignMask)) return;
 
-    const ClickResult result = SendImage(start);
+    std::ifstream file(PendingImage.path, std::ios::in | std::ios::binary);
+    const ClickResult result = SendImage(file, start);
+    if (result.end == ClickEnd::ReadFailed) {
+        // The board is fine, only the file failed: the bus goes back before the message, and
+        // the rescan shows what reached the flash.
+        static_cast<void>(ReleaseBus());  // a failure has shown its own message
+    }
+    // The message of a refused or failed write comes while the file is still open: until the
+    // user has dismissed it, the file cannot be deleted or renamed on Windows.
+    if (result.text != nullptr) ShowError(result.text);
+    // The one close, on every path: after the message, before a finished write hands the bus
+    // back.
+    file.close();
     switch (result.end) {
         case ClickEnd::Stay:
-            ShowError(result.text);
+        case ClickEnd::FlashFailed:
+            // After a failed chunk deliberately no ReleaseBus and no rescan: the board stopped
+            // answering mid-chunk, and the menu stays in Write mode so that the user may click
+            // the start again.
             break;
         case ClickEnd::NoBus:
-            FinishWrite(window);
-            break;
         case ClickEnd::ReadFailed:
-            // The board is fine, only the file failed: the bus goes back and the rescan shows
-            // what reached the flash.
-            static_cast<void>(ReleaseBus());  // a failure has shown its own message
-            ShowError(kReadFailedText);
             FinishWrite(window);
-            break;
-        case ClickEnd::FlashFailed:
-            // Deliberately no ReleaseBus and no rescan: the board stopped answering mid-chunk,
-            // and the menu stays in Write mode so that the user may click the start again.
-            ShowError(kFlashFailedText);
             break;
         case ClickEnd::Written:
             static_cast<void>(

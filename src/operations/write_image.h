@@ -6,8 +6,7 @@
 #include <cstdint>
 
 #include "catalogue/slot_header.h"
-
-constexpr size_t kPathSize = MAX_PATH;
+#include "device/path_size.h"
 
 // The file chosen for writing, kept from the file choice to the start-slot click.
 // Dialog thread only.

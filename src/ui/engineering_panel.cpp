@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <commdlg.h>
-
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +15,8 @@
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"
 #include "device/input_monitor.h"
+#include "device/path_size.h"
+#include "ui/file_dialog.h"
 #include "ui/main_dialog.h"
 #include "ui/resource.h"
 #include "ui/status_line.h"
@@ -43,7 +43,7 @@ constexpr char kUploadName[] = "flash.hex";
 constexpr size_t kFieldTextSize = 255;  // 254 characters and the terminator
 constexpr uint16_t kMaxReadCount = 16;
 constexpr size_t kByteTextSize = 3;  // "%02X "
-constexpr size_t kPathBufferSize = MAX_PATH;
+// A sector of the panel is the first image chunk of a bank, read or written in one transfer.
 constexpr uint16_t kSectorOffset = 0x0000;
 constexpr int kBlockZero = 0;
 
@@ -101,9 +101,9 @@ uint8_t SelectedBank(HWND window) {
 
 // Every transfer of the panel starts its own countdown.
 int ReadSector(int bank, uint8_t* sector) {
-    StartProgress(kSectorSize);
+    StartProgress(kChunkSize);
     return ReadFlash(static_cast<uint8_t>(bank & 0xFF), kSectorOffset, sector,
-                     static_cast<uint16_t>(kSectorSize));
+                     static_cast<uint16_t>(kChunkSize));
 }
 
 // A plain box owned by the main window: an OK button and no icon.
@@ -154,18 +154,13 @@ void EraseBlockZero() {
 }
 
 int LoadSectorFile(uint8_t* sector) {
-    char path[kPathBufferSize] = {};
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof(OPENFILENAMEA);
-    dialog.hwndOwner = MainWindow;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = static_cast<DWORD>(sizeof path);
-    if (!GetOpenFileNameA(&dialog)) return 0;
+    char path[kPathSize] = {};
+    if (!ChooseFile(FileDialogKind::Open, MainWindow, nullptr, path)) return 0;
 
     // The closed dialog left a hole in the window; the transfer after this keeps the thread busy.
     RepaintMainWindow();
 
-    std::memset(sector, kErasedByte, kSectorSize);
+    std::memset(sector, kErasedByte, kChunkSize);
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         ShowError(kOpenFailedText);
@@ -173,8 +168,8 @@ int LoadSectorFile(uint8_t* sector) {
         return 0;
     }
     // A shorter file leaves the rest of the sector erased; a longer one is cut at 32 KB.
-    const size_t read = std::fread(sector, 1, kSectorSize, file);
-    const bool failed = read < kSectorSize && std::ferror(file) != 0;
+    const size_t read = std::fread(sector, 1, kChunkSize, file);
+    const bool failed = read < kChunkSize && std::ferror(file) != 0;
     // Nothing was written through this stream: closing it cannot lose anything.
     static_cast<void>(std::fclose(file));
     if (failed) {
@@ -186,22 +181,22 @@ int LoadSectorFile(uint8_t* sector) {
 }
 
 int ProgramSector(int bank) {
-    std::vector<uint8_t> sector(kSectorSize);
+    std::vector<uint8_t> sector(kChunkSize);
     if (!LoadSectorFile(sector.data())) return 0;
     // The sector is not erased first: programming only clears bits, as the board's user knows.
-    StartProgress(kSectorSize);
+    StartProgress(kChunkSize);
     return WriteFlash(static_cast<uint8_t>(bank & 0xFF), kSectorOffset, sector.data(),
-                      static_cast<uint16_t>(kSectorSize));
+                      static_cast<uint16_t>(kChunkSize));
 }
 
 int VerifySector(int bank) {
-    std::vector<uint8_t> file(kSectorSize);
+    std::vector<uint8_t> file(kChunkSize);
     if (!LoadSectorFile(file.data())) return 0;
-    std::vector<uint8_t> flash(kSectorSize, kErasedByte);
+    std::vector<uint8_t> flash(kChunkSize, kErasedByte);
     // A failed read has shown its message, which is the only one.
     if (!ReadSector(bank, flash.data())) return 1;
 
-    for (uint32_t j = 0; j < kSectorSize; ++j) {
+    for (uint32_t j = 0; j < kChunkSize; ++j) {
         if (j % kUncomparedPeriod == kUncomparedOffset) continue;
         if (file[j] != flash[j]) {
             ShowVerdict(kMismatchText, kMismatchTitle);
@@ -213,7 +208,7 @@ int VerifySector(int bank) {
 }
 
 int BlankCheck(int bank) {
-    std::vector<uint8_t> sector(kSectorSize, kErasedByte);
+    std::vector<uint8_t> sector(kChunkSize, kErasedByte);
     if (!ReadSector(bank, sector.data())) return 0;
     bool blank = true;
     for (uint8_t byte : sector) blank = blank && byte == kErasedByte;
@@ -222,19 +217,14 @@ int BlankCheck(int bank) {
 }
 
 int UploadSector(int bank) {
-    std::vector<uint8_t> sector(kSectorSize, kErasedByte);
+    std::vector<uint8_t> sector(kChunkSize, kErasedByte);
     if (!ReadSector(bank, sector.data())) return 0;
 
-    char path[kPathBufferSize] = {};
+    char path[kPathSize] = {};
     static_assert(sizeof kUploadName <= sizeof path, "the default name fits the name buffer");
     std::memcpy(path, kUploadName, sizeof kUploadName);
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof(OPENFILENAMEA);
-    dialog.hwndOwner = MainWindow;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = static_cast<DWORD>(sizeof path);
-    // No flags: an existing file is replaced without a question.
-    if (!GetSaveFileNameA(&dialog)) return 0;
+    // The choice of a name is the user's answer: an existing file is replaced without a question.
+    if (!ChooseFile(FileDialogKind::Save, MainWindow, nullptr, path)) return 0;
 
     RepaintMainWindow();
 
@@ -245,7 +235,7 @@ int UploadSector(int bank) {
     }
     // A full disk may refuse the bytes at the write or only when the buffer goes out at the
     // close; either way the file is not the sector, and the user must not think it is.
-    const bool written = std::fwrite(sector.data(), 1, kSectorSize, file) == kSectorSize;
+    const bool written = std::fwrite(sector.data(), 1, kChunkSize, file) == kChunkSize;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
         ShowError(kWriteFailedText);

@@ -5,11 +5,6 @@
 
 #include <cstdint>
 
-#include "catalogue/flash_layout.h"
-
-// A sector of the panel is one 32 KB transfer, the same unit as an image chunk.
-constexpr uint32_t kSectorSize = kChunkSize;
-
 int ManualRead(HWND window);
 void EraseBlockZero();
 // Asks for a file and loads its first 32 KB into sector (0xFF after a short file).

@@ -7,6 +7,7 @@
 
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/placement.h"
+#include "ui/controls.h"
 #include "ui/resource.h"
 
 // Changed only by SetFlashMenuMode, on the dialog thread.
@@ -16,13 +17,6 @@ namespace {
 
 // The action buttons, in the order their states are set.
 constexpr int kActionButtons[] = {IDC_WRITE, IDC_READ, IDC_ERASE};
-
-void EnableControl(HWND window, int id, bool enable) {
-    HWND control = GetDlgItem(window, id);
-    if (control == nullptr) return;  // not every window carries every button
-    // EnableWindow answers the previous state, not success: there is nothing to check.
-    static_cast<void>(EnableWindow(control, enable ? TRUE : FALSE));
-}
 
 void CheckSlot(HWND window, int slot, bool checked) {
     HWND button = GetDlgItem(window, SlotButtonIds[slot]);
@@ -86,6 +80,6 @@ void EnableSlotsByUse(HWND window, bool used) {
 
 void EnablePlacementStarts(HWND window, int count, int alignMask) {
     for (int k = 0; k < kSlotCount; ++k) {
-        EnableControl(window, SlotButtonIds[k], CanPlace(k, count, alignMask) != 0);
+        EnableControl(window, SlotButtonIds[k], CanPlace(k, count, alignMask));
     }
 }

@@ -10,6 +10,7 @@
 #include "device/command_protocol.h"
 #include "device/hid_access.h"
 #include "device/input_monitor.h"
+#include "ui/controls.h"
 #include "ui/engineering_panel.h"
 #include "ui/flash_menu.h"
 #include "ui/menu_commands.h"
@@ -62,13 +63,6 @@ void SetControlText(HWND window, int id, const char* text) {
     // their texts go nowhere, by design.
     if (control == nullptr) return;
     static_cast<void>(SetWindowTextA(control, text));
-}
-
-void EnableControl(HWND window, int id, bool enable) {
-    HWND control = GetDlgItem(window, id);
-    if (control == nullptr) return;
-    // EnableWindow answers the previous state, not success: there is nothing to check.
-    static_cast<void>(EnableWindow(control, enable ? TRUE : FALSE));
 }
 
 // Disconnect, forget the monitor and end the dialog: the close box, command 1000 and a monitor

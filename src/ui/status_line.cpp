@@ -20,6 +20,6 @@ void RepaintMainWindow() {
     if (MainWindow == nullptr) {
         return;
     }
-    // The window repaints at the next chance the message loop gets.
+    // UpdateWindow paints what needs painting now, without waiting for the busy message loop.
     static_cast<void>(UpdateWindow(MainWindow));
 }

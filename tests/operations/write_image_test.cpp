@@ -12,6 +12,7 @@
 #include <iterator>
 #include <ostream>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -110,6 +111,24 @@ size_t OpenFileCount() {
         ++count;
     }
     return count;
+}
+
+// Whether this process holds the file at path open.
+bool HeldOpen(const std::string& path) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), error);
+        if (!error && std::filesystem::equivalent(target, path, error)) return true;
+    }
+    return false;
+}
+
+// From now on every box is answered OK, and held notes for each whether the file was open.
+void NoteHeldAtBoxes(const std::string& path, std::vector<bool>& held) {
+    standin::SetMessageBoxHandler([&held, path](const standin::MessageBoxRecord&) {
+        held.push_back(HeldOpen(path));
+        return IDOK;
+    });
 }
 
 class WriteImageTest : public AppTest {
@@ -369,8 +388,8 @@ TEST_F(WriteImageTest, TranscriptOfAWrite) {
 
 // ---------------------------------------------------------------- failures at the click
 
-// Refused at the click: nothing sent or written, the file closed again, and the Write mode kept
-// with its starts and the PendingImage, so that the user may click again or abort.
+// Refused at the click: nothing sent or written, the file closed again after the box, and the
+// Write mode kept with its starts and the PendingImage, so that the user may click again or abort.
 TEST_F(WriteImageTest, RefusalAtTheClickKeepsWriteMode) {
     Lay(4 * kSlot, Header(kElf, "keep me", kSlot));
     enum class Change { None, Removed, Grown };  // the file, between the choice and the click
@@ -407,11 +426,17 @@ TEST_F(WriteImageTest, RefusalAtTheClickKeepsWriteMode) {
             if (c.change == Change::Grown) WriteFileBytes(path, Pattern(c.length + 1, 8));
             const size_t files = OpenFileCount();
             const size_t mark = board.Log().size();
+            std::vector<bool> held;
+            NoteHeldAtBoxes(path, held);
             if (SlotEnabled(c.slot)) {
                 ASSERT_TRUE(ClickSlot(c.slot));
             } else {
                 Command(SlotButtonIds[c.slot]);
             }
+            standin::SetMessageBoxHandler(nullptr);
+            EXPECT_EQ(held,
+                      std::vector<bool>(c.box != nullptr ? 1 : 0, c.change != Change::Removed));
+            EXPECT_FALSE(HeldOpen(path));
             EXPECT_EQ(OpenFileCount(), files);
             EXPECT_TRUE(traffic::Commands(board, mark).empty());
             ExpectMode(MenuMode::Write);
@@ -425,7 +450,8 @@ TEST_F(WriteImageTest, RefusalAtTheClickKeepsWriteMode) {
 }
 
 // A chunk that fails keeps the bus, skips the rescan and stays in the Write mode, so that the
-// map still shows the state before; a second click then writes the image.
+// map still shows the state before; a second click then writes the image. Both boxes come while
+// the file is still open.
 TEST_F(WriteImageTest, FailedChunkKeepsWriteModeAndTheBusAndARetryWrites) {
     const std::string path = TempPath("retry.dol");
     const std::vector<uint8_t> file = Pattern(65281, 10);
@@ -438,7 +464,12 @@ TEST_F(WriteImageTest, FailedChunkKeepsWriteModeAndTheBusAndARetryWrites) {
         const uint64_t secondChunk = board.ExchangeCount() + 3 + 522;
         board.InjectFault(secondChunk + 100, sim::Fault::FailWrite);
         const size_t files = OpenFileCount();
+        std::vector<bool> held;
+        NoteHeldAtBoxes(path, held);
         ASSERT_TRUE(ClickSlot(3));
+        standin::SetMessageBoxHandler(nullptr);
+        EXPECT_EQ(held, (std::vector<bool>{true, true}));
+        EXPECT_FALSE(HeldOpen(path));
         EXPECT_EQ(OpenFileCount(), files);
         traffic::ExpectErrorBoxes({"Error writing data.", "Flash failed!"});
         ExpectMode(MenuMode::Write);
