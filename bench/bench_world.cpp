@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "device/flash_transfer.h"
 #include "ui/flash_menu.h"
 #include "win32/standin.h"

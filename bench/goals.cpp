@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "memory_peaks.h"
 #include "operation_runs.h"
 

@@ -9,7 +9,7 @@
 #include "bench_results.h"
 #include "bench_world.h"
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "operation_runs.h"
 #include "ui/flash_menu.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "ui/flash_menu.h"
 #include "ui/menu_commands.h"
 #include "win32/standin.h"

@@ -9,7 +9,7 @@
 
 #include "bench_world.h"
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "demo/sample_flash.h"
 #include "device/command_protocol.h"
 #include "device/flash_transfer.h"

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/flash_layout.h"
-#include "device/report_layout.h"
+#include "core/flash_layout.h"
+#include "core/report_layout.h"
 #include "goals.h"
 #include "tool_comparison.h"
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 
 ToolTraffic& ToolTraffic::operator+=(const ToolTraffic& more) {
     out += more.out;

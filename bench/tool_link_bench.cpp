@@ -13,7 +13,7 @@
 
 #include "bench_results.h"
 #include "bench_world.h"
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "link_pacer.h"
 #include "operation_runs.h"
 #include "tool_runs.h"

@@ -9,14 +9,14 @@
 
 #include "board_catalogue.h"
 #include "board_session.h"
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
+#include "core/write_plan.h"
 #include "flash_image.h"
 #include "flash_io.h"
 #include "image_file.h"
 #include "output_file.h"
 #include "progress.h"
 #include "tool_link.h"
-#include "core/write_plan.h"
 
 namespace {
 

@@ -26,7 +26,7 @@ endfunction()
 # The dialog, logo, icon, manifest and version. The resource compiler finds resource.h, the
 # generated kelm_version.h and the image files through the include directories.
 add_executable(kelm WIN32 ${KELM_SOURCES} ${CMAKE_SOURCE_DIR}/src/ui/kelm.rc)
-target_include_directories(kelm PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/src/ui
+target_include_directories(kelm PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/src/ui
     ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(kelm PRIVATE setupapi comdlg32 user32 kernel32)
 # build/<folder>/kelm.exe with every generator: the generator expression keeps the multi-config

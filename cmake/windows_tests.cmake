@@ -25,13 +25,14 @@ target_compile_options(gtest_main PRIVATE -w)
 # The program's own sources in a library: the tests pull in what they use, against the real
 # Win32 API (placement's slot map lives with the catalogue scan, which reaches the device link).
 add_library(kelm_core_windows STATIC ${KELM_SOURCES})
-target_include_directories(kelm_core_windows PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(kelm_core_windows PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
 target_link_libraries(kelm_core_windows PUBLIC setupapi comdlg32 user32 kernel32)
 
 # Tests by folder of tests/ ("area:file,file"), as in the host build; only files that include
 # neither the stand-in nor the simulated board belong here.
 set(KELM_WINDOWS_TESTS_BY_AREA
-    "catalogue:slot_header_test.cpp,placement_test.cpp"
+    "core:slot_header_test.cpp,write_plan_test.cpp"
+    "catalogue:placement_test.cpp"
     "device:command_protocol_layout_test.cpp"
     "operations:file_length_test.cpp")
 

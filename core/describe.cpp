@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "core/link_step.h"
 
 namespace core {

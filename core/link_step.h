@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device/report_layout.h"
+#include "core/report_layout.h"
 
 namespace core {
 

@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "catalogue/flash_layout.h"
-#include "catalogue/slot_map.h"
 #include "core/engine.h"
+#include "core/flash_layout.h"
+#include "core/slot_map.h"
 
 namespace core {
 

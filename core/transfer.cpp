@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 
 namespace core {
 

@@ -1,8 +1,8 @@
 // Which bytes of a piece of image go over the wire.
 #include "core/write_plan.h"
 
-#include "catalogue/flash_layout.h"
-#include "device/report_layout.h"
+#include "core/flash_layout.h"
+#include "core/report_layout.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
-#include "catalogue/slot_header.h"
+#include "core/flash_layout.h"
+#include "core/slot_header.h"
 #include "fuzz_world.h"
 #include "sim/board.h"
 #include "win32/standin.h"

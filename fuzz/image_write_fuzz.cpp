@@ -33,8 +33,8 @@
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
-#include "catalogue/slot_header.h"
+#include "core/flash_layout.h"
+#include "core/slot_header.h"
 #include "data/vgc_block.h"
 #include "fuzz_world.h"
 #include "operations/write_image.h"

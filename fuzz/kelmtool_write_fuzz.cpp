@@ -56,8 +56,8 @@
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
-#include "catalogue/slot_header.h"
+#include "core/flash_layout.h"
+#include "core/slot_header.h"
 #include "fuzz_world.h"
 #include "kelmtool_runs.h"
 #include "operations/write_image.h"

@@ -53,7 +53,7 @@ constexpr size_t kInputReportSize = 9;  // report ID 0 + 8 bytes
 constexpr size_t kPayloadSize = 63;     // data bytes per CMD_READ / CMD_WRITE report
 
 // Command codes and report offsets of the firmware, restated here on purpose rather than taken
-// from the host's src/device/report_layout.h: the board must not trust the host's code.
+// from the host's core/report_layout.h: the board must not trust the host's code.
 constexpr uint8_t kCmdReset = 1;
 constexpr uint8_t kCmdErase = 2;
 constexpr uint8_t kCmdWrite = 3;

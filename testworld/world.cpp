@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"
 #include "ui/resource.h"

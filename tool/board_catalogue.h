@@ -7,8 +7,8 @@
 
 #include "board_connection.h"
 #include "board_session.h"
-#include "catalogue/slot_map.h"
 #include "core/operations.h"
+#include "core/slot_map.h"
 #include "outcome.h"
 
 using BoardCatalogue = core::Catalogue;

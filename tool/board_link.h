@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/report_layout.h"
+#include "core/report_layout.h"
 
 enum class InputRead { Report, Timeout, Failed };
 

@@ -6,7 +6,7 @@
 #include "board_connection.h"
 #include "command.h"
 #include "commands.h"
-#include "device/input_text.h"
+#include "core/input_text.h"
 #include "interrupt.h"
 #include "numbers.h"
 #include "printable.h"

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "catalogue/slot_header.h"
+#include "core/slot_header.h"
 #include "outcome.h"
 #include "tool_context.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "board_catalogue.h"
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "flash_io.h"
 
 Outcome FlashImage(BoardSession& session, ImageFile& image, int start, bool verify,

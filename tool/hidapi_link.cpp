@@ -8,7 +8,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "hardware_link.h"
 
 namespace {

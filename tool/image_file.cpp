@@ -10,7 +10,7 @@
 
 #include <cstdio>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "input_file.h"
 
 namespace {

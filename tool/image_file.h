@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "catalogue/slot_header.h"
+#include "core/slot_header.h"
 #include "outcome.h"
 
 struct FileCloser {

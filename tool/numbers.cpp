@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "catalogue/flash_layout.h"
-#include "catalogue/slot_header.h"
-#include "catalogue/slot_map.h"
+#include "core/flash_layout.h"
+#include "core/slot_header.h"
+#include "core/slot_map.h"
 #include "device/flash_transfer.h"
 #include "ui/resource.h"
 #include "ui/status_line.h"

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "catalogue/flash_layout.h"
-#include "catalogue/slot_header.h"
-#include "catalogue/slot_map.h"
+#include "core/flash_layout.h"
+#include "core/slot_header.h"
+#include "core/slot_map.h"
 
 // Written by the dialog thread only (ScanCatalogue).
 extern SlotEntry SlotMap[kSlotCount];

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/slot_map.h"
+#include "core/slot_map.h"
 
 bool CanPlace(int32_t start, int32_t count, int32_t alignMask) {
     return CanPlaceOn(SlotMap, start, count, alignMask);

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device/report_layout.h"
+#include "core/report_layout.h"
 
 using OutputReport = std::array<uint8_t, kReportSize>;
 using FeatureReport = std::array<uint8_t, kReportSize>;

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "device/command_protocol.h"
 #include "device/hid_access.h"
 #include "ui/status_line.h"

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+#include "core/report_layout.h"
 #include "device/path_size.h"
-#include "device/report_layout.h"
 
 // The synchronous handle to the board, or INVALID_HANDLE_VALUE when not connected.
 // Written by the dialog thread only.

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device/input_text.h"
+#include "core/input_text.h"
 
 // Private window messages. MSG_STATUS_TEXT and MSG_MONITOR_FAILED carry a pointer to text in
 // wParam; MSG_INPUT_STATE carries the monitor's state, which the dialog does not read through it

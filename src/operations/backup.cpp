@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
-#include "catalogue/slot_map.h"
+#include "core/flash_layout.h"
+#include "core/slot_map.h"
 #include "device/command_protocol.h"
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"

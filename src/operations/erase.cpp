@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "device/command_protocol.h"
 #include "ui/flash_menu.h"
 #include "ui/status_line.h"

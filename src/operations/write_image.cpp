@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
 #include "catalogue/placement.h"
-#include "catalogue/slot_header.h"
+#include "core/flash_layout.h"
+#include "core/slot_header.h"
 #include "device/command_protocol.h"
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"

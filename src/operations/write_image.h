@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "catalogue/slot_header.h"
+#include "core/slot_header.h"
 #include "device/path_size.h"
 
 // The file chosen for writing, kept from the file choice to the start-slot click.

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "device/command_protocol.h"
 #include "device/flash_transfer.h"
 #include "device/hid_access.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "device/command_protocol.h"
 #include "device/hid_access.h"
 #include "device/input_monitor.h"

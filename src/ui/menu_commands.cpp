@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "operations/backup.h"
 #include "operations/erase.h"
 #include "operations/write_image.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/flash_layout.h"
-#include "catalogue/slot_header.h"
+#include "core/flash_layout.h"
+#include "core/slot_header.h"
 #include "support/board_fixture.h"
 
 namespace {

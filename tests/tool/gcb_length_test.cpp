@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "image_file.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The slot map: the 32 slots classified from the headers at the start of each run, and where a
 // new image may start.
-#include "catalogue/slot_map.h"
+#include "core/slot_map.h"
 
 #include <cstdint>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "data/vgc_block.h"
 
 // 256 bytes at offset 0 of the first slot of a run. In flash both words are big-endian; in the

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device/report_layout.h"
+#include "core/report_layout.h"
 
 constexpr size_t kInputStateSize = 37;  // two lines of 18 characters and a zero
 constexpr size_t kInputTextSize = 39;   // rendered: 18 characters, CR LF, 18, and a zero

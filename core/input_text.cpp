@@ -1,5 +1,5 @@
 // The board's two-line text, as its input reports build it up piece by piece.
-#include "device/input_text.h"
+#include "core/input_text.h"
 
 #include <cstring>
 

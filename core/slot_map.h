@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "catalogue/flash_layout.h"
-#include "catalogue/slot_header.h"
+#include "core/flash_layout.h"
+#include "core/slot_header.h"
 
 // Stored as a 32-bit signed value with these numbers, so the type is fixed underneath.
 enum class SlotState : int32_t { Free = 0, Used = 1, Corrupted = 2 };

@@ -1,4 +1,4 @@
-#include "catalogue/slot_header.h"
+#include "core/slot_header.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/flash_layout.h"
+#include "core/flash_layout.h"
 #include "data/vgc_block.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The slot header format and the header part written in front of each kind of image.
-#include "catalogue/slot_header.h"
+#include "core/slot_header.h"
 
 #include <cstdint>
 #include <cstring>
