@@ -67,7 +67,7 @@ Outcome Refused(const std::string& why) { return Outcome::Fail(ExitCode::BadInpu
 
 Outcome SaveRange(Tool& tool, uint32_t address, uint64_t length, const std::string& output) {
     OutputFile file;
-    KELM_TRY(file.Open(output));
+    KELM_TRY(file.Open(output, /*force=*/true));
     KELM_TRY(tool.session.TakeBus());
     const ByteSink sink = [&file](const uint8_t* bytes, uint32_t count) {
         return file.Append(bytes, count);

@@ -119,7 +119,7 @@ endif()
 # tested here; the rest of the demo is tested end to end under Wine (tests/e2e/).
 if(TARGET demo_tests)
     add_library(kelm_demo_parts STATIC ${CMAKE_SOURCE_DIR}/demo/sample_flash.cpp
-        ${CMAKE_SOURCE_DIR}/demo/flash_file.cpp ${CMAKE_SOURCE_DIR}/demo/link_pace.cpp)
+        ${CMAKE_SOURCE_DIR}/demo/demo_flash_file.cpp ${CMAKE_SOURCE_DIR}/demo/link_pace.cpp)
     target_include_directories(kelm_demo_parts PUBLIC ${CMAKE_SOURCE_DIR})
     target_link_libraries(demo_tests PRIVATE kelm_demo_parts)
 endif()

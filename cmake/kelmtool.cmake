@@ -9,10 +9,7 @@ endif()
 find_package(nlohmann_json 3 REQUIRED)
 find_path(KELM_CLI11_INCLUDE CLI/CLI.hpp REQUIRED)
 
-file(GLOB KELMTOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tool/*.cpp)
-list(FILTER KELMTOOL_SOURCES EXCLUDE REGEX "/(main|win32_link|board_lock_win32)\\.cpp$")
-add_library(kelmtool_core STATIC ${KELMTOOL_SOURCES} ${CMAKE_SOURCE_DIR}/demo/flash_file.cpp
-    ${CMAKE_SOURCE_DIR}/demo/sample_flash.cpp)
+add_library(kelmtool_core STATIC ${KELMTOOL_SOURCES} ${KELMTOOL_PLATFORM_SOURCES})
 target_include_directories(kelmtool_core PUBLIC ${CMAKE_SOURCE_DIR}/tool ${CMAKE_SOURCE_DIR}
     ${KELM_CLI11_INCLUDE})
 target_link_libraries(kelmtool_core PUBLIC kelm_portable sim_board PkgConfig::HIDAPI

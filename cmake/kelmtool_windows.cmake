@@ -14,11 +14,8 @@ foreach(library CLI nlohmann)
     file(CREATE_LINK ${KELMTOOL_HEADER_ROOT}/${library} ${KELMTOOL_THIRD_PARTY}/${library} SYMBOLIC)
 endforeach()
 
-file(GLOB KELMTOOL_EXE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tool/*.cpp)
-list(FILTER KELMTOOL_EXE_SOURCES EXCLUDE REGEX "/(hidapi_link|board_lock_posix)\\.cpp$")
-file(GLOB KELMTOOL_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-add_executable(kelmtool ${KELMTOOL_EXE_SOURCES} ${KELM_PORTABLE_SOURCES} ${KELMTOOL_SIM_SOURCES}
-    ${CMAKE_SOURCE_DIR}/demo/flash_file.cpp ${CMAKE_SOURCE_DIR}/demo/sample_flash.cpp)
+add_executable(kelmtool ${CMAKE_SOURCE_DIR}/tool/main.cpp ${KELMTOOL_SOURCES}
+    ${KELMTOOL_PLATFORM_SOURCES} ${KELM_PORTABLE_SOURCES} ${KELM_SIM_SOURCES})
 target_include_directories(kelmtool PRIVATE ${CMAKE_SOURCE_DIR}/tool ${CMAKE_SOURCE_DIR}/src
     ${CMAKE_SOURCE_DIR})
 target_include_directories(kelmtool SYSTEM PRIVATE ${KELMTOOL_THIRD_PARTY})

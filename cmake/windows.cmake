@@ -48,11 +48,10 @@ endif()
 # demo/device_seam.h forced in front, which renames the device-facing Win32 calls to the demo's;
 # the sources themselves do not know. kelm above is built exactly as without this.
 file(GLOB DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/demo/*.cpp)
-file(GLOB DEMO_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-add_library(kelm_demo_board STATIC ${DEMO_SOURCES} ${DEMO_SIM_SOURCES})
+add_library(kelm_demo_board STATIC ${DEMO_SOURCES} ${KELM_SIM_SOURCES})
 target_include_directories(kelm_demo_board PUBLIC ${CMAKE_SOURCE_DIR})
 if(MINGW)
-    set_property(SOURCE ${DEMO_SIM_SOURCES} APPEND PROPERTY COMPILE_OPTIONS
+    set_property(SOURCE ${KELM_SIM_SOURCES} APPEND PROPERTY COMPILE_OPTIONS
         -include ${CMAKE_SOURCE_DIR}/cmake/mingw_std_mutex.h)
 endif()
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/flash_file.h"
+#include "demo/demo_flash_file.h"
 #include "demo/link_pace.h"
 
 sim::Board* DemoBoard = nullptr;

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "demo/flash_file.h"
+#include "sim/flash_file.h"
 #include "sim/board.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "demo/flash_file.h"
+#include "demo/demo_flash_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,18 +1,14 @@
-// The demo board's flash file: found, checked, read or created, and written through.
-#include "demo/flash_file.h"
+// A simulated board's flash file: found, checked, read or created, and written through.
+#include "sim/flash_file.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "demo/sample_flash.h"
+#include "sim/board.h"
 
 namespace {
-
-const FlashFileOwner kDemoOwner = {
-    "The demo board's flash file", BuildSampleFlash,
-    "\n\nThe file was left as it is. Move it away, and the demo starts with a new sample flash."};
 
 std::string Describe(const FlashFileOwner& owner, const std::string& path, const char* what) {
     return std::string(owner.title) + "\n" + path + "\n" + what;
@@ -53,11 +49,6 @@ FlashFileOpen CreateFlashFile(const std::string& path, const FlashFileOwner& own
 
 }  // namespace
 
-FlashFileOpen OpenFlashFile(const std::string& path, FlashFile& flashFile,
-                            std::vector<uint8_t>& flash, std::string& problem) {
-    return OpenFlashFile(path, kDemoOwner, flashFile, flash, problem);
-}
-
 FlashFileOpen OpenFlashFile(const std::string& path, const FlashFileOwner& owner,
                             FlashFile& flashFile, std::vector<uint8_t>& flash,
                             std::string& problem) {
@@ -76,9 +67,9 @@ FlashFileOpen OpenFlashFile(const std::string& path, const FlashFileOwner& owner
         problem = Describe(owner, path, "could not be looked at.") + "\n(" + error.message() + ")";
         return FlashFileOpen::Failed;
     }
-    if (size != kDemoFlashSize) {
+    if (size != sim::kFlashSize) {
         problem = Describe(owner, path, "") + "is " + std::to_string(size) + " bytes long, not " +
-                  std::to_string(kDemoFlashSize) + "." + owner.wrongSizeAdvice;
+                  std::to_string(sim::kFlashSize) + "." + owner.wrongSizeAdvice;
         return FlashFileOpen::WrongSize;
     }
     std::FILE* file = std::fopen(path.c_str(), "r+b");
@@ -86,7 +77,7 @@ FlashFileOpen OpenFlashFile(const std::string& path, const FlashFileOwner& owner
         problem = DescribeError(owner, path, "could not be opened for reading and writing.", errno);
         return FlashFileOpen::Failed;
     }
-    flash.assign(kDemoFlashSize, 0);
+    flash.assign(sim::kFlashSize, 0);
     if (std::fread(flash.data(), 1, flash.size(), file) != flash.size()) {
         const int readError = errno;
         static_cast<void>(std::fclose(file));
@@ -99,8 +90,8 @@ FlashFileOpen OpenFlashFile(const std::string& path, const FlashFileOwner& owner
 }
 
 bool WriteFlashRange(FlashFile& flashFile, size_t address, const uint8_t* bytes, size_t length) {
-    if (flashFile.file == nullptr || address > kDemoFlashSize ||
-        length > kDemoFlashSize - address) {
+    if (flashFile.file == nullptr || address > sim::kFlashSize ||
+        length > sim::kFlashSize - address) {
         return false;
     }
     return std::fseek(flashFile.file, static_cast<long>(address), SEEK_SET) == 0 &&
