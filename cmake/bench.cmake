@@ -9,7 +9,10 @@ if(KELM_SANITIZE OR NOT CMAKE_BUILD_TYPE STREQUAL "Release")
 endif()
 
 file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+# The demo's sample flash is what the restore row dumps and restores.
+list(APPEND BENCH_SOURCES ${CMAKE_SOURCE_DIR}/demo/sample_flash.cpp)
 add_executable(kelm_bench ${BENCH_SOURCES})
-target_include_directories(kelm_bench PRIVATE ${CMAKE_SOURCE_DIR}/bench ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(kelm_bench PRIVATE ${CMAKE_SOURCE_DIR}/bench ${CMAKE_SOURCE_DIR}/src
+    ${CMAKE_SOURCE_DIR})
 # kelmtool's core too: kelmtool's write, info, dump and restore are measured against the window's.
 target_link_libraries(kelm_bench PRIVATE test_world kelm_core kelmtool_core sim_board benchmark::benchmark)

@@ -94,6 +94,23 @@ if step "host: configure" cmake --preset host &&
     run_ctest host
 fi
 
+# The engine of core/ stays portable: no platform header, and it compiles with clang as with
+# g++ (and with emscripten's em++ where it is installed, as the web page's build has it).
+core_compiles() {  # core_compiles COMPILER: every core/*.cpp, syntax only, warnings as errors
+    local source
+    for source in core/*.cpp; do
+        "$1" -std=c++17 -fsyntax-only -Wall -Wextra -Werror -I src -I . -I build/host/generated \
+            "$source" || return 1
+    done
+}
+check "core/ includes no platform header" \
+    lacks '.*#include *<(windows|hidapi|CLI|nlohmann|unistd|fcntl|sys/|thread|mutex|chrono|fstream|iostream).*' \
+    "$(cat core/*.h core/*.cpp)"
+check "core/ compiles with clang" core_compiles clang++
+if command -v em++ >/dev/null 2>&1; then
+    check "core/ compiles with emscripten" core_compiles em++
+fi
+
 finish() {
     echo
     if [[ ${#failures[@]} -gt 0 ]]; then
