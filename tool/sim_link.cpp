@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "sim/flash_file.h"
 #include "sim/board.h"
+#include "sim/flash_file.h"
 
 namespace {
 
