@@ -115,6 +115,14 @@ if(TARGET tool_tests)
     target_sources(tool_tests PRIVATE ${TOOL_TEST_SUPPORT})
 endif()
 
+# kelmtool.exe's link to the real board, compiled against the Win32 stand-in (with the window's
+# HID binding from kelm_core) and tested on its simulated boards.
+add_executable(tool_win32_tests ${CMAKE_SOURCE_DIR}/tests/tool/win32/win32_link_test.cpp
+    ${CMAKE_SOURCE_DIR}/tool/win32_link.cpp ${CMAKE_SOURCE_DIR}/tool/system_error_win32.cpp)
+target_include_directories(tool_win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tool)
+target_link_libraries(tool_win32_tests PRIVATE test_support GTest::gtest_main)
+gtest_discover_tests(tool_win32_tests DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300 LABELS tool)
+
 # The parts of kelm-demo.exe that need no Win32 (its sample flash, flash file and link pace),
 # tested here; the rest of the demo is tested end to end under Wine (tests/e2e/).
 if(TARGET demo_tests)

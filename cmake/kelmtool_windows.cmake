@@ -19,7 +19,9 @@ add_executable(kelmtool ${CMAKE_SOURCE_DIR}/tool/main.cpp ${KELMTOOL_SOURCES}
 target_include_directories(kelmtool PRIVATE ${CMAKE_SOURCE_DIR}/tool ${CMAKE_SOURCE_DIR}/src
     ${CMAKE_SOURCE_DIR})
 target_include_directories(kelmtool SYSTEM PRIVATE ${KELMTOOL_THIRD_PARTY})
-target_compile_definitions(kelmtool PRIVATE KELM_VERSION="${PROJECT_VERSION}")
+# The lean <windows.h> without the min and max macros, for every source of kelmtool.exe.
+target_compile_definitions(kelmtool PRIVATE KELM_VERSION="${PROJECT_VERSION}" WIN32_LEAN_AND_MEAN
+    NOMINMAX)
 target_link_libraries(kelmtool PRIVATE setupapi kernel32)
 set_target_properties(kelmtool PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<1:${CMAKE_BINARY_DIR}>)
 kelm_self_contained(kelmtool)

@@ -1,17 +1,12 @@
 // The board's lock on Windows: a board attached is held through a mutex named after its device
 // path, the simulated one through a lock on its flash file. Both end with the process at the
 // latest: a mutex whose owner died is handed on as abandoned, a file's locks go with its handle.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <string>
 
 #include "board_lock.h"
+#include "system_error_win32.h"
 
 namespace {
 
@@ -24,7 +19,7 @@ constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 constexpr DWORD kLockLength = 1;
 
 std::string Problem(const char* what, const std::string& path, DWORD error) {
-    return std::string(what) + " " + path + " (system error " + std::to_string(error) + ")";
+    return std::string(what) + " " + path + ": " + SystemMessage(error);
 }
 
 OVERLAPPED LockRange() {

@@ -1,30 +1,22 @@
 // The real board on Windows: HID interfaces found through SetupAPI, HID.DLL loaded by name at run
 // time (so that kelmtool.exe starts, and says so, where it is missing), reports through the
-// device handle. Nothing here is shared with the window's device code but the report layout.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
+// device handle. The binding and the walk over the interfaces are the window's own; the
+// overlapped transfers with their time limits are kelmtool's.
 #include <windows.h>
-
-#include <hidsdi.h>
-#include <setupapi.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "hardware_link.h"
+#include "src/device/hid_binding.h"
+#include "system_error_win32.h"
 
 namespace {
 
-constexpr USHORT kVendorId = 0x03EB;
-constexpr USHORT kProductId = 0x0001;
-constexpr char kHidLibraryName[] = "HID.DLL";
 // An output report the board does not take within this long means the link is gone: kelmtool
 // never waits for ever.
 constexpr DWORD kWriteTimeoutMs = 5000;
@@ -33,30 +25,10 @@ constexpr ULONG kSerialChars = 127;
 // A read is given room for the longest report the board sends; Windows hands over one report.
 constexpr DWORD kReadBufferSize = kReportSize;
 
-using HidGetHidGuidFn = void(__stdcall*)(LPGUID);
-using HidGetAttributesFn = BOOLEAN(__stdcall*)(HANDLE, PHIDD_ATTRIBUTES);
-using HidGetFeatureFn = BOOLEAN(__stdcall*)(HANDLE, PVOID, ULONG);
-using HidGetSerialFn = BOOLEAN(__stdcall*)(HANDLE, PVOID, ULONG);
+// "vendor 0xVVVV, product 0xPPPP" and its terminator.
+constexpr size_t kIdentityTextSize = 32;
 
-std::string SystemMessage(DWORD error) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message;
-    if (length > 0 && text != nullptr) {
-        message.assign(text, length);
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                    message.back() == ' ' || message.back() == '.')) {
-            message.pop_back();
-        }
-    }
-    if (text != nullptr && LocalFree(text) != nullptr) {
-        // The buffer stays allocated; a few bytes for the rest of a short run.
-    }
-    if (message.empty()) message = "system error " + std::to_string(error);
-    return message;
-}
+using HidGetSerialFn = BOOLEAN(NTAPI*)(HANDLE, PVOID, ULONG);
 
 void Close(HANDLE handle) {
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE && !CloseHandle(handle)) {
@@ -83,54 +55,33 @@ class ScopedHandle {
     HANDLE handle_;
 };
 
-// HID.DLL and the four entries kelmtool uses, bound by name and released with the object.
+// The shared HID binding, released with the object, and the serial-number entry kelmtool adds.
 class HidLibrary {
   public:
     HidLibrary() = default;
-    ~HidLibrary() {
-        if (module_ != nullptr && !FreeLibrary(module_)) {
-            // The module stays mapped until the process ends.
-        }
-    }
+    ~HidLibrary() { ReleaseHid(binding); }
     HidLibrary(const HidLibrary&) = delete;
     HidLibrary& operator=(const HidLibrary&) = delete;
 
     // Empty when bound; otherwise what is missing.
     std::string Bind() {
-        module_ = LoadLibraryA(kHidLibraryName);
-        if (module_ == nullptr) {
-            return std::string("cannot load ") + kHidLibraryName + ": " +
-                   SystemMessage(GetLastError());
+        switch (BindHid(binding)) {
+            case HidBindResult::Bound:
+                break;
+            case HidBindResult::NotLoaded:
+                return "cannot load HID.DLL: " + SystemMessage(GetLastError());
+            case HidBindResult::EntryMissing:
+            default:
+                return "HID.DLL lacks one of HidD_GetHidGuid, HidD_GetAttributes, "
+                       "HidD_SetFeature and HidD_GetFeature";
         }
-        getHidGuid = LookUp<HidGetHidGuidFn>("HidD_GetHidGuid");
-        getAttributes = LookUp<HidGetAttributesFn>("HidD_GetAttributes");
-        getFeature = LookUp<HidGetFeatureFn>("HidD_GetFeature");
         // Optional: a board is listed without a serial number where this is missing.
-        getSerial = LookUp<HidGetSerialFn>("HidD_GetSerialNumberString");
-        if (getHidGuid == nullptr || getAttributes == nullptr || getFeature == nullptr) {
-            return std::string(kHidLibraryName) +
-                   " lacks HidD_GetHidGuid, HidD_GetAttributes or "
-                   "HidD_GetFeature";
-        }
+        getSerial = LookUpHidEntry<HidGetSerialFn>(binding, "HidD_GetSerialNumberString");
         return {};
     }
 
-    HidGetHidGuidFn getHidGuid = nullptr;
-    HidGetAttributesFn getAttributes = nullptr;
-    HidGetFeatureFn getFeature = nullptr;
+    HidBinding binding;
     HidGetSerialFn getSerial = nullptr;
-
-  private:
-    // Goes through void(*)() so that the conversion from FARPROC draws no cast-function-type
-    // warning.
-    template <typename Fn>
-    Fn LookUp(const char* name) {
-        const FARPROC entry = GetProcAddress(module_, name);
-        return entry == nullptr ? nullptr
-                                : reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(entry));
-    }
-
-    HMODULE module_ = nullptr;
 };
 
 HANDLE OpenForReports(const std::string& path) {
@@ -139,18 +90,18 @@ HANDLE OpenForReports(const std::string& path) {
                        FILE_FLAG_OVERLAPPED, nullptr);
 }
 
+std::string NotBoardText(const std::string& path) {
+    char identity[kIdentityTextSize];
+    const int length = std::snprintf(identity, sizeof identity, "vendor 0x%04X, product 0x%04X",
+                                     kBoardVendorId, kBoardProductId);
+    return path + " is not a kelm board (" + std::string(identity, length > 0 ? length : 0) + ")";
+}
+
 std::string OpenProblem(const std::string& path, DWORD error) {
     if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
         return "cannot open " + path + ": access denied (another program may hold the board)";
     }
     return "cannot open " + path + ": " + SystemMessage(error);
-}
-
-bool IsBoard(const HidLibrary& hid, HANDLE device) {
-    HIDD_ATTRIBUTES attributes = {};
-    attributes.Size = sizeof attributes;
-    return hid.getAttributes(device, &attributes) && attributes.VendorID == kVendorId &&
-           attributes.ProductID == kProductId;
 }
 
 std::string SerialOf(const HidLibrary& hid, HANDLE device) {
@@ -165,29 +116,6 @@ std::string SerialOf(const HidLibrary& hid, HANDLE device) {
     return serial;
 }
 
-// The device path of one interface of the set; empty when it cannot be had.
-std::string InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interfaceData) {
-    DWORD required = 0;
-    if (SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, nullptr, 0, &required, nullptr) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER || required == 0) {
-        return {};
-    }
-    // The record's declared type is larger than the size asked for when the path is very short.
-    const size_t size = std::max<size_t>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
-    std::vector<unsigned char> storage(size + sizeof(DWORD));
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, static_cast<DWORD>(size),
-                                          nullptr, nullptr)) {
-        return {};
-    }
-    const size_t room = size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    const void* end = std::memchr(detail->DevicePath, '\0', room);
-    if (end == nullptr) return {};
-    return std::string(detail->DevicePath,
-                       static_cast<size_t>(static_cast<const char*>(end) - detail->DevicePath));
-}
-
 // One HID interface looked at: whether it is the board, and if so whether it opens.
 void ExamineInterface(const HidLibrary& hid, const std::string& path,
                       std::vector<BoardListing>& boards) {
@@ -195,7 +123,7 @@ void ExamineInterface(const HidLibrary& hid, const std::string& path,
     // holds, so that a board that cannot be opened is still listed.
     ScopedHandle query(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, 0, nullptr));
-    if (!query.valid() || !IsBoard(hid, query.get())) return;
+    if (!query.valid() || !IsKelmBoard(hid.binding, query.get())) return;
     BoardListing listing;
     listing.path = path;
     listing.serial = SerialOf(hid, query.get());
@@ -204,23 +132,6 @@ void ExamineInterface(const HidLibrary& hid, const std::string& path,
     if (!listing.openable) listing.problem = OpenProblem(path, GetLastError());
     boards.push_back(listing);
 }
-
-// Releases the device information set when it goes out of scope.
-class DeviceSet {
-  public:
-    explicit DeviceSet(HDEVINFO set) : set_(set) {}
-    ~DeviceSet() {
-        if (set_ != INVALID_HANDLE_VALUE && !SetupDiDestroyDeviceInfoList(set_)) {
-            // The list goes with the process at the latest.
-        }
-    }
-    DeviceSet(const DeviceSet&) = delete;
-    DeviceSet& operator=(const DeviceSet&) = delete;
-    HDEVINFO get() const { return set_; }
-
-  private:
-    HDEVINFO set_;
-};
 
 enum class Transfer { Done, Timeout, Failed };
 
@@ -241,9 +152,8 @@ class Win32Link : public BoardLink {
         if (!device.valid()) {
             return Outcome::Fail(ExitCode::NoBoard, OpenProblem(path, GetLastError()));
         }
-        if (!IsBoard(hid_, device.get())) {
-            return Outcome::Fail(ExitCode::NoBoard,
-                                 path + " is not a kelm board (vendor 0x03EB, product 0x0001)");
+        if (!IsKelmBoard(hid_.binding, device.get())) {
+            return Outcome::Fail(ExitCode::NoBoard, NotBoardText(path));
         }
         // Manual reset, as overlapped transfers need; reset before each transfer.
         ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
@@ -267,7 +177,7 @@ class Win32Link : public BoardLink {
     bool GetFeature(uint8_t* report) override {
         // HidD_GetFeature takes the report ID in byte 0 and returns it there.
         report[kReportIdByte] = 0;
-        return hid_.getFeature(device_, report, static_cast<ULONG>(kReportSize)) != FALSE;
+        return hid_.binding.getFeature(device_, report, static_cast<ULONG>(kReportSize)) != FALSE;
     }
 
     InputRead ReadInput(uint8_t* report, int timeoutMs) override {
@@ -328,20 +238,11 @@ std::vector<BoardListing> ListHardwareBoards() {
     HidLibrary hid;
     // Without HID.DLL there is nothing to list; opening a board says why.
     if (!hid.Bind().empty()) return boards;
-    GUID hidClass = {};
-    hid.getHidGuid(&hidClass);
-    DeviceSet set(
-        SetupDiGetClassDevsA(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (set.get() == INVALID_HANDLE_VALUE) return boards;
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA interfaceData = {};
-        interfaceData.cbSize = sizeof interfaceData;
-        if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &hidClass, index, &interfaceData)) {
-            break;  // ERROR_NO_MORE_ITEMS, or a list that cannot be read further
-        }
-        const std::string path = InterfacePath(set.get(), interfaceData);
-        if (!path.empty()) ExamineInterface(hid, path, boards);
-    }
+    const HidWalk walk = WalkHidInterfaces(hid.binding, [&](const char* path, size_t length) {
+        ExamineInterface(hid, std::string(path, length), boards);
+        return false;
+    });
+    static_cast<void>(walk);  // an unavailable set lists no board, as an empty one does
     return boards;
 }
 

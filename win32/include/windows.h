@@ -6,6 +6,7 @@
 // Windows is wrong here too.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -110,6 +111,7 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_OPERATION_ABORTED 995L
@@ -234,9 +236,18 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define RT_GROUP_ICON MAKEINTRESOURCEA(14)
 
 // --- kernel32
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+typedef HANDLE HLOCAL;
+
 extern "C" {
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD code);
+// The stand-in has no message table: FormatMessageA finds no text for any code.
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                            LPSTR buffer, DWORD size, va_list* arguments);
+HLOCAL WINAPI LocalFree(HLOCAL memory);
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);

@@ -148,6 +148,16 @@ DWORD WINAPI GetLastError(void) { return standin::detail::lastError; }
 
 void WINAPI SetLastError(DWORD code) { standin::detail::lastError = code; }
 
+DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD, DWORD, LPSTR buffer, DWORD, va_list*) {
+    // With FORMAT_MESSAGE_ALLOCATE_BUFFER, buffer is where the allocation's address would go.
+    if (buffer != nullptr) *reinterpret_cast<char**>(buffer) = nullptr;
+    SetLastError(ERROR_MR_MID_NOT_FOUND);
+    return 0;
+}
+
+// Nothing the stand-in hands out lives in the local heap: success, as for a null pointer.
+HLOCAL WINAPI LocalFree(HLOCAL) { return nullptr; }
+
 BOOL WINAPI CloseHandle(HANDLE object) {
     using namespace standin::detail;
     std::lock_guard<std::mutex> lock(KernelMutex());
