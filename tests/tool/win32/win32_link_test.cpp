@@ -74,6 +74,14 @@ TEST_F(Win32LinkTest, CarriesReportsBothWays) {
     EXPECT_EQ(second.ExchangeCount(), 2u);
     EXPECT_EQ(first.ExchangeCount(), 0u);
 
+    // An input report comes padded to its full size; none within the time is a timeout.
+    uint8_t input[kInputReportSize] = {};
+    second.QueueInputText(7, "kelm");
+    ASSERT_EQ(link->ReadInput(input, 1000), InputRead::Report);
+    EXPECT_EQ(input[kInputPositionByte], 7);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(input + kInputTextByte), 4), "kelm");
+    EXPECT_EQ(link->ReadInput(input, 0), InputRead::Timeout);
+
     second.Unplug();
     EXPECT_FALSE(link->WriteReport(status));
     link.reset();
@@ -84,19 +92,24 @@ TEST_F(Win32LinkTest, SaysWhyABoardCannotBeOpened) {
         const char* name;
         const char* path;
         bool libraryLoadable;
+        const char* removedEntry;
         std::string said;
     } cases[] = {
-        {"another device", kOtherPath, true,
+        {"another device", kOtherPath, true, "",
          std::string(kOtherPath) + " is not a kelm board (vendor 0x03EB, product 0x0001)"},
-        {"held elsewhere", kRefusingPath, true,
+        {"held elsewhere", kRefusingPath, true, "",
          std::string("cannot open ") + kRefusingPath +
              ": access denied (another program may hold the board)"},
-        {"no such path", "\\\\?\\gone", true, "cannot open \\\\?\\gone: system error 2"},
-        {"no HID.DLL", kFirstPath, false, "cannot load HID.DLL: system error 126"},
+        {"no such path", "\\\\?\\gone", true, "", "cannot open \\\\?\\gone: system error 2"},
+        {"no HID.DLL", kFirstPath, false, "", "cannot load HID.DLL: system error 126"},
+        {"an entry point missing", kFirstPath, true, "HidD_SetFeature",
+         "HID.DLL lacks one of HidD_GetHidGuid, HidD_GetAttributes, HidD_SetFeature and "
+         "HidD_GetFeature"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         standin::SetHidLibraryLoadable(c.libraryLoadable);
+        if (*c.removedEntry != '\0') standin::RemoveHidEntryPoint(c.removedEntry);
         std::unique_ptr<BoardLink> link;
         const Outcome opened = OpenHardwareBoard(c.path, link);
         EXPECT_EQ(opened.code(), ExitCode::NoBoard);
