@@ -8,6 +8,7 @@
 #include <list>
 #include <memory>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -55,12 +56,18 @@ class BoardJob {
     BoardJob& operator=(const BoardJob&) = delete;
 
     void Start(Command& command) {
-        thread_ = std::thread([this, &command] {
-            // Nobody is asked on the terminal: the boards would ask all at once.
-            ToolContext context{options_, progress_, reply_, false};
-            outcome_ = command.Run(context);
+        try {
+            thread_ = std::thread([this, &command] {
+                // Nobody is asked on the terminal: the boards would ask all at once.
+                ToolContext context{options_, progress_, reply_, false};
+                outcome_ = command.Run(context);
+                finished_.store(true);
+            });
+        } catch (const std::system_error& error) {
+            outcome_ = Outcome::Fail(ExitCode::Failed,
+                                     std::string("no thread for the board: ") + error.what());
             finished_.store(true);
-        });
+        }
     }
     bool finished() const { return finished_.load(); }
     void Join() {
