@@ -24,8 +24,8 @@ target_link_libraries(kelmtool PRIVATE setupapi kernel32)
 set_target_properties(kelmtool PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<1:${CMAKE_BINARY_DIR}>)
 kelm_self_contained(kelmtool)
 if(MINGW)
-    # The simulated board, the tool's waits and --all need std::mutex, std::this_thread and
-    # std::thread, which MinGW's win32 thread model lacks: the shim the demo uses supplies them.
+    # The simulated board and the tool's waits need std::mutex and std::this_thread, which
+    # MinGW's win32 thread model lacks: the shim the demo uses supplies them.
     target_compile_options(kelmtool PRIVATE -include ${CMAKE_SOURCE_DIR}/cmake/mingw_std_mutex.h)
 endif()
 

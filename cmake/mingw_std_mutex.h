@@ -2,23 +2,17 @@
 // GoogleTest and the tests of the Windows build (cmake/windows_tests.cmake); never into kelm.exe.
 //
 // Debian's MinGW-w64 cross compiler uses the "win32" thread model, whose libstdc++ has neither
-// std::mutex nor std::condition_variable nor std::thread. The board needs a plain mutex under
-// std::lock_guard; GoogleTest's Windows port needs both (for a notification that only its own
-// tests use); kelmtool's --all a thread for each board, started and joined. This supplies them on
-// a slim reader/writer lock, a condition variable and a thread of Windows. Compilers with a
-// complete <mutex> (MSVC, the "posix" thread model) see nothing of it.
+// std::mutex nor std::condition_variable. The board needs a plain mutex under std::lock_guard;
+// GoogleTest's Windows port needs both (for a notification that only its own tests use). This
+// supplies them on a slim reader/writer lock and a condition variable of Windows. Compilers with
+// a complete <mutex> (MSVC, the "posix" thread model) see nothing of it.
 #pragma once
 
 #include <cstddef>  // the library's configuration macros
 
 #if defined(__MINGW32__) && defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
 
-#include <exception>
-#include <functional>
-#include <memory>
 #include <mutex>
-#include <system_error>
-#include <utility>
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -65,52 +59,6 @@ class condition_variable {
 
   private:
     CONDITION_VARIABLE condition_ = CONDITION_VARIABLE_INIT;
-};
-
-// Only what kelmtool uses: a callable without arguments, joinable, join.
-class thread {
-  public:
-    thread() noexcept = default;
-    template <typename Function>
-    explicit thread(Function function) {
-        auto work = std::make_unique<std::function<void()>>(std::move(function));
-        handle_ = CreateThread(nullptr, 0, Run, work.get(), 0, nullptr);
-        if (handle_ == nullptr) {
-            throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                                    "CreateThread");
-        }
-        static_cast<void>(work.release());  // the thread owns it now
-    }
-    thread(const thread&) = delete;
-    thread& operator=(const thread&) = delete;
-    thread(thread&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    thread& operator=(thread&& other) noexcept {
-        if (joinable()) std::terminate();
-        handle_ = std::exchange(other.handle_, nullptr);
-        return *this;
-    }
-    // As std::thread: a thread neither joined nor detached ends the program.
-    ~thread() {
-        if (joinable()) std::terminate();
-    }
-    bool joinable() const noexcept { return handle_ != nullptr; }
-    void join() {
-        if (WaitForSingleObject(handle_, INFINITE) != WAIT_OBJECT_0) {
-            throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                                    "WaitForSingleObject");
-        }
-        static_cast<void>(CloseHandle(handle_));
-        handle_ = nullptr;
-    }
-
-  private:
-    static DWORD WINAPI Run(void* work) {
-        const std::unique_ptr<std::function<void()>> owned(
-            static_cast<std::function<void()>*>(work));
-        (*owned)();
-        return 0;
-    }
-    HANDLE handle_ = nullptr;
 };
 
 }  // namespace std

@@ -8,11 +8,11 @@
 #include <list>
 #include <memory>
 #include <set>
-#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "board_connection.h"
+#include "board_thread.h"
 #include "interrupt.h"
 #include "progress.h"
 
@@ -56,23 +56,21 @@ class BoardJob {
     BoardJob& operator=(const BoardJob&) = delete;
 
     void Start(Command& command) {
-        try {
-            thread_ = std::thread([this, &command] {
+        std::string problem;
+        const bool started = thread_.Start(
+            [this, &command] {
                 // Nobody is asked on the terminal: the boards would ask all at once.
                 ToolContext context{options_, progress_, reply_, false};
                 outcome_ = command.Run(context);
                 finished_.store(true);
-            });
-        } catch (const std::system_error& error) {
-            outcome_ = Outcome::Fail(ExitCode::Failed,
-                                     std::string("no thread for the board: ") + error.what());
-            finished_.store(true);
-        }
+            },
+            problem);
+        if (started) return;
+        outcome_ = Outcome::Fail(ExitCode::Failed, "no thread for the board: " + problem);
+        finished_.store(true);
     }
     bool finished() const { return finished_.load(); }
-    void Join() {
-        if (thread_.joinable()) thread_.join();
-    }
+    void Join() { thread_.Join(); }
 
     const BoardListing& board() const { return board_; }
     int row() const { return progress_.row(); }
@@ -116,7 +114,7 @@ class BoardJob {
     Reply reply_;
     Outcome outcome_;
     std::atomic<bool> finished_{false};
-    std::thread thread_;
+    BoardThread thread_;  // last, so that it is joined before the rest goes
 };
 
 class ManyBoardsRun {
