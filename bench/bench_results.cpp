@@ -55,7 +55,10 @@ void KeepingReporter::ReportRuns(const std::vector<Run>& runs) {
             }
             continue;
         }
-        if (run.run_type != Run::RT_Aggregate || run.aggregate_name != kFastest) continue;
+        // A benchmark run once (its goal compares figures of the one run) has no aggregates.
+        const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+        const bool fastest = run.run_type == Run::RT_Aggregate && run.aggregate_name == kFastest;
+        if (!single && !fastest) continue;
         BenchResult result;
         result.name = name;
         result.realSeconds = SecondsPer(run.GetAdjustedRealTime(), run.time_unit);

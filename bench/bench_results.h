@@ -35,8 +35,8 @@ struct BenchResult {
     std::map<std::string, double> counters;
 };
 
-// Prints like the console reporter and keeps the fastest repetition of each benchmark and the
-// message of every one that failed.
+// Prints like the console reporter and keeps the fastest repetition of each benchmark (the one
+// run of a benchmark without repetitions) and the message of every one that failed.
 class KeepingReporter : public benchmark::ConsoleReporter {
   public:
     explicit KeepingReporter(OutputOptions options) : ConsoleReporter(options) {}

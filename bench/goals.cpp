@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/flash_layout.h"
+#include "many_boards_goals.h"
 #include "memory_peaks.h"
 #include "operation_runs.h"
 
@@ -198,6 +199,7 @@ int CheckGoals(std::ostream& out, const KeepingReporter& results, bool allRan) {
     AddRepaintGoals(goals, results, allRan);
     AddLinkGoals(goals, results, allRan);
     AddToolGoals(out, goals);
+    AddManyBoardsGoals(goals, results, allRan);
 
     out << "\nGoals (ratio = measured / limit; PASS at 1 or below)\n";
     int missed = 0;

@@ -16,3 +16,6 @@ target_include_directories(kelm_bench PRIVATE ${CMAKE_SOURCE_DIR}/bench ${CMAKE_
     ${CMAKE_SOURCE_DIR})
 # kelmtool's core too: kelmtool's write, info, dump and restore are measured against the window's.
 target_link_libraries(kelm_bench PRIVATE test_world kelm_core kelmtool_core sim_board benchmark::benchmark)
+# kelmtool itself, run as a process on several simulated boards (many_boards_bench.cpp).
+target_compile_definitions(kelm_bench PRIVATE KELMTOOL_PATH="$<TARGET_FILE:kelmtool>")
+add_dependencies(kelm_bench kelmtool)

@@ -57,8 +57,8 @@ else()
     add_library(kelm_resources STATIC ${CMAKE_BINARY_DIR}/generated/kelm_res_empty.cpp)
 endif()
 
-# Tests: one executable per folder of tests/; the monitor's tests apart, so that they can also
-# run under ThreadSanitizer.
+# Tests: one executable per folder of tests/; the tests of threaded code (the monitor's, and
+# kelmtool's boards side by side) apart, so that they can also run under ThreadSanitizer.
 enable_testing()
 # The world the tests, the fuzz targets and the benchmarks share: no GoogleTest in it.
 file(GLOB TEST_WORLD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/testworld/*.cpp)
@@ -72,25 +72,27 @@ target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE
 target_link_libraries(test_support PUBLIC test_world kelm_core kelm_resources sim_board GTest::gtest GTest::gmock)
 target_compile_definitions(test_support PUBLIC KELM_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
+# The files of threaded tests (scripts/test.sh finds them by the same names).
+set(KELM_THREADED_TESTS "monitor|many_boards")
 foreach(area win32 sim device catalogue core operations ui reliability demo tool)
     file(GLOB area_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*_test.cpp)
-    set(monitor_tests ${area_tests})
-    list(FILTER monitor_tests INCLUDE REGEX "monitor")
-    list(FILTER area_tests EXCLUDE REGEX "monitor")
+    set(threaded_tests ${area_tests})
+    list(FILTER threaded_tests INCLUDE REGEX "${KELM_THREADED_TESTS}")
+    list(FILTER area_tests EXCLUDE REGEX "${KELM_THREADED_TESTS}")
     if(area_tests)
         add_executable(${area}_tests ${area_tests})
         target_link_libraries(${area}_tests PRIVATE test_support GTest::gtest_main)
         gtest_discover_tests(${area}_tests DISCOVERY_TIMEOUT 120
             PROPERTIES TIMEOUT 300 LABELS ${area})
     endif()
-    if(monitor_tests)
-        add_executable(${area}_monitor_tests ${monitor_tests})
-        target_link_libraries(${area}_monitor_tests PRIVATE test_support GTest::gtest_main)
-        gtest_discover_tests(${area}_monitor_tests DISCOVERY_TIMEOUT 120
+    if(threaded_tests)
+        add_executable(${area}_threaded_tests ${threaded_tests})
+        target_link_libraries(${area}_threaded_tests PRIVATE test_support GTest::gtest_main)
+        gtest_discover_tests(${area}_threaded_tests DISCOVERY_TIMEOUT 120
             # One label: gtest_discover_tests flattens a list of labels into separate
-            # properties. ctest -L takes a regular expression, so "monitor" and the area both
+            # properties. ctest -L takes a regular expression, so "threaded" and the area both
             # find these tests.
-            PROPERTIES TIMEOUT 300 LABELS ${area}_monitor)
+            PROPERTIES TIMEOUT 300 LABELS ${area}_threaded)
     endif()
 endforeach()
 
@@ -105,15 +107,17 @@ endif()
 
 # kelmtool, built with the same sanitizers; tests/tool runs it as a whole program.
 include(${CMAKE_SOURCE_DIR}/cmake/kelmtool.cmake)
-if(TARGET tool_tests)
-    target_link_libraries(tool_tests PRIVATE kelmtool_core)
-    target_compile_definitions(tool_tests PRIVATE KELMTOOL_PATH="$<TARGET_FILE:kelmtool>")
-    add_dependencies(tool_tests kelmtool)
-    # The tests' own runner of kelmtool as a process, beside them.
-    file(GLOB TOOL_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tool/*.cpp)
-    list(FILTER TOOL_TEST_SUPPORT EXCLUDE REGEX "_test\\.cpp$")
-    target_sources(tool_tests PRIVATE ${TOOL_TEST_SUPPORT})
-endif()
+# The tests' own runner of kelmtool as a process, beside them.
+file(GLOB TOOL_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tool/*.cpp)
+list(FILTER TOOL_TEST_SUPPORT EXCLUDE REGEX "_test\\.cpp$")
+foreach(tool_target tool_tests tool_threaded_tests)
+    if(TARGET ${tool_target})
+        target_link_libraries(${tool_target} PRIVATE kelmtool_core)
+        target_compile_definitions(${tool_target} PRIVATE KELMTOOL_PATH="$<TARGET_FILE:kelmtool>")
+        add_dependencies(${tool_target} kelmtool)
+        target_sources(${tool_target} PRIVATE ${TOOL_TEST_SUPPORT})
+    endif()
+endforeach()
 
 # kelmtool.exe's link to the real board, compiled against the Win32 stand-in (with the window's
 # HID binding from kelm_core) and tested on its simulated boards.

@@ -13,7 +13,7 @@ namespace {
 template <class Command>
 Result Run(const std::string& flashFile, Command command) {
     ToolOptions options;
-    options.simFile = flashFile;
+    options.simFiles = {flashFile};
     options.json = true;
     options.quiet = true;
     Progress progress(stderr, false);

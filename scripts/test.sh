@@ -133,19 +133,22 @@ if step "kelmtool: configure" cmake --preset kelmtool &&
     check "kelmtool: the installed program runs" "$tool_prefix/bin/kelmtool" --version
 fi
 
-# 2. The monitor's tests under ThreadSanitizer: only their programs (<area>_monitor_tests, one
-# per folder of tests/ that has *monitor*_test.cpp files) are built.
-monitor_targets=()
+# 2. The tests of threaded code under ThreadSanitizer: the monitor's and those of kelmtool's
+# boards side by side (the names cmake/host.cmake's KELM_THREADED_TESTS gives). Only their
+# programs (<area>_threaded_tests, one per folder of tests/ that has such files) are built;
+# kelmtool's with the kelmtool they run, built with ThreadSanitizer too.
+threaded_targets=()
 for folder in tests/*/; do
     area=$(basename "$folder")
-    if compgen -G "${folder}*monitor*_test.cpp" >/dev/null; then
-        monitor_targets+=("${area}_monitor_tests")
+    if compgen -G "${folder}*monitor*_test.cpp" >/dev/null ||
+        compgen -G "${folder}*many_boards*_test.cpp" >/dev/null; then
+        threaded_targets+=("${area}_threaded_tests")
     fi
 done
-if [[ ${#monitor_targets[@]} -eq 0 ]]; then
-    fail "host-tsan: no monitor tests in tests/*/*monitor*_test.cpp"
+if [[ ${#threaded_targets[@]} -eq 0 ]]; then
+    fail "host-tsan: no threaded tests in tests/*/*monitor*_test.cpp or *many_boards*_test.cpp"
 elif step "host-tsan: configure" cmake --preset host-tsan &&
-    step "host-tsan: build" cmake --build --preset host-tsan -j 2 --target "${monitor_targets[@]}"; then
+    step "host-tsan: build" cmake --build --preset host-tsan -j 2 --target "${threaded_targets[@]}"; then
     run_ctest host-tsan
 fi
 

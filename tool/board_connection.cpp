@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "hardware_link.h"
@@ -17,14 +19,33 @@ constexpr char kNoBoardText[] =
     "no kelm board found (vendor 0x03EB, product 0x0001): is it plugged in? (--sim FILE tries a "
     "simulated one)";
 constexpr char kNotListedText[] = " is no kelm board (see kelmtool list)";
+constexpr char kNoSerialText[] = "no kelm board has the serial number ";
+constexpr char kSeeListText[] = " (see kelmtool list)";
 constexpr char kSimAndPathText[] = "--sim and --path cannot be used together";
+constexpr char kSeveralBoardsText[] =
+    " kelm boards are attached: choose one with --serial (or --path), or give --all:";
 
-// --sim names a simulated board and --path an attached one: together they name two.
+// --sim names simulated boards and --path an attached one: together they name two.
 Outcome CheckBoardChoice(const ToolOptions& options) {
-    if (!options.simFile.empty() && !options.path.empty()) {
+    if (!options.simFiles.empty() && !options.path.empty()) {
         return Outcome::Fail(ExitCode::BadInput, kSimAndPathText);
     }
     return {};
+}
+
+// As dfu-util does, the boards are listed for the user to pick from rather than one taken.
+Outcome SeveralBoards(const std::vector<BoardListing>& boards) {
+    std::string text = std::to_string(boards.size()) + kSeveralBoardsText;
+    for (const BoardListing& board : boards) {
+        text += "\n  " + board.path + "  serial " +
+                (board.serial.empty() ? std::string("(none)") : board.serial);
+    }
+    return Outcome::Fail(ExitCode::BadInput, text);
+}
+
+bool FileExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
 }
 
 }  // namespace
@@ -35,14 +56,28 @@ Outcome BoardConnection::Open(const ToolOptions& options) {
                           std::chrono::duration<double>(std::max(options.waitSeconds, 0.0));
     for (;;) {
         bool worthWaiting = false;
-        const Outcome opened = options.simFile.empty() ? OpenAttached(options.path, worthWaiting)
-                                                       : OpenSim(options.simFile, worthWaiting);
+        const Outcome opened = OpenChosen(options, worthWaiting);
         if (opened.ok()) break;
         if (!worthWaiting || std::chrono::steady_clock::now() >= deadline) return opened;
         std::this_thread::sleep_for(kWaitPoll);
     }
     if (options.trace) trace_ = std::make_unique<TraceLink>(*link_, stderr);
     return {};
+}
+
+Outcome BoardConnection::OpenChosen(const ToolOptions& options, bool& worthWaiting) {
+    // Only a path that enumeration listed for the board is opened: hidapi takes any device file
+    // it is given for a hidraw node, and crashes on some (/dev/null).
+    std::vector<BoardListing> boards;
+    KELM_TRY(NamedBoards(options, SimPresence::Every, boards));
+    if (boards.empty()) {
+        worthWaiting = true;
+        return NoBoardNamed(options);
+    }
+    if (boards.size() > 1) return SeveralBoards(boards);
+    const BoardListing& chosen = boards.front();
+    if (!chosen.simFile.empty()) return OpenSim(chosen.simFile, worthWaiting);
+    return OpenLocked(lock_.TakeDevice(chosen.path), OpenHardwareBoard, chosen.path, worthWaiting);
 }
 
 Outcome BoardConnection::OpenSim(const std::string& path, bool& worthWaiting) {
@@ -56,22 +91,6 @@ Outcome BoardConnection::OpenSim(const std::string& path, bool& worthWaiting) {
     // The flash is read only now, under the lock, so that the run starts from all that the last
     // holder wrote.
     return OpenLocked(taken, OpenSimBoard, path, worthWaiting);
-}
-
-Outcome BoardConnection::OpenAttached(const std::string& path, bool& worthWaiting) {
-    // Only a path that enumeration listed for the board is opened: hidapi takes any device file
-    // it is given for a hidraw node, and crashes on some (/dev/null).
-    const std::vector<BoardListing> boards = ListHardwareBoards();
-    const auto chosen = std::find_if(boards.begin(), boards.end(), [&](const BoardListing& board) {
-        return path.empty() || board.path == path;
-    });
-    if (chosen == boards.end()) {
-        worthWaiting = true;
-        return Outcome::Fail(ExitCode::NoBoard,
-                             path.empty() ? std::string(kNoBoardText) : path + kNotListedText);
-    }
-    return OpenLocked(lock_.TakeDevice(chosen->path), OpenHardwareBoard, chosen->path,
-                      worthWaiting);
 }
 
 Outcome BoardConnection::OpenLocked(LockTake taken, LinkOpener open, const std::string& path,
@@ -97,17 +116,49 @@ BoardSession BoardConnection::Session(const ToolOptions& options) {
 
 Outcome ListBoards(const ToolOptions& options, std::vector<BoardListing>& boards) {
     KELM_TRY(CheckBoardChoice(options));
-    if (options.simFile.empty()) {
+    if (options.simFiles.empty()) {
         boards = ListHardwareBoards();
         return {};
     }
-    BoardListing sim;
-    sim.path = "sim:" + options.simFile;
-    sim.serial = "simulated";
-    std::unique_ptr<BoardLink> probe;
-    const Outcome opened = OpenSimBoard(options.simFile, probe);
-    sim.openable = opened.ok();
-    sim.problem = opened.message();
-    boards = {sim};
+    boards.clear();
+    for (const std::string& file : options.simFiles) {
+        BoardListing sim = SimListing(file);
+        std::unique_ptr<BoardLink> probe;
+        const Outcome opened = OpenSimBoard(file, probe);
+        sim.openable = opened.ok();
+        sim.problem = opened.message();
+        boards.push_back(sim);
+    }
     return {};
+}
+
+Outcome NamedBoards(const ToolOptions& options, SimPresence presence,
+                    std::vector<BoardListing>& boards) {
+    KELM_TRY(CheckBoardChoice(options));
+    boards.clear();
+    if (options.simFiles.empty()) {
+        boards = ListHardwareBoards();
+    } else {
+        for (const std::string& file : options.simFiles) {
+            if (presence == SimPresence::Every || FileExists(file)) {
+                boards.push_back(SimListing(file));
+            }
+        }
+    }
+    const auto unnamed = [&options](const BoardListing& board) {
+        return (!options.path.empty() && board.path != options.path) ||
+               (!options.serial.empty() && board.serial != options.serial);
+    };
+    boards.erase(std::remove_if(boards.begin(), boards.end(), unnamed), boards.end());
+    return {};
+}
+
+Outcome NoBoardNamed(const ToolOptions& options) {
+    if (!options.path.empty()) {
+        return Outcome::Fail(ExitCode::NoBoard, options.path + kNotListedText);
+    }
+    if (!options.serial.empty()) {
+        return Outcome::Fail(ExitCode::NoBoard, kNoSerialText + options.serial + kSeeListText);
+    }
+    return Outcome::Fail(ExitCode::NoBoard, kNoBoardText);
 }

@@ -1,6 +1,7 @@
-// Opening the board a command works on: the simulated one of --sim, or the board at --path, or
-// the first one attached, waiting for it with --wait; with --trace around whichever it is. The
-// board is the run's alone while the connection lasts.
+// Opening the board a command works on: the one board that --sim, --path and --serial name, or
+// the one attached, waiting for it with --wait; with --trace around whichever it is. Several
+// boards and none chosen are refused, listed. The board is the run's alone while the connection
+// lasts.
 #pragma once
 
 #include <memory>
@@ -22,8 +23,8 @@ class BoardConnection {
 
   private:
     // One try: worthWaiting tells a board not there yet or in use, which --wait tries again.
+    Outcome OpenChosen(const ToolOptions& options, bool& worthWaiting);
     Outcome OpenSim(const std::string& path, bool& worthWaiting);
-    Outcome OpenAttached(const std::string& path, bool& worthWaiting);
     // The link opened under the lock taken at path; OpenSimBoard or OpenHardwareBoard.
     using LinkOpener = Outcome (*)(const std::string& path, std::unique_ptr<BoardLink>& link);
     Outcome OpenLocked(LockTake taken, LinkOpener open, const std::string& path,
@@ -35,6 +36,19 @@ class BoardConnection {
     std::unique_ptr<TraceLink> trace_;
 };
 
-// The boards `list` shows: the simulated one, or those attached. It takes no board's lock, not
+// The boards `list` shows: the simulated ones, or those attached. It takes no board's lock, not
 // even for a moment, so that it never turns away a run that starts beside it.
 Outcome ListBoards(const ToolOptions& options, std::vector<BoardListing>& boards);
+
+// Which simulated boards are there: every one of --sim (a missing flash file is created when
+// the board is opened), or only those whose flash file exists, which is what plugged in means
+// to --each-new.
+enum class SimPresence { Every, FileExists };
+
+// The boards the options name: the simulated ones or those attached, narrowed to --path and
+// --serial. Not probed, and no lock taken.
+Outcome NamedBoards(const ToolOptions& options, SimPresence presence,
+                    std::vector<BoardListing>& boards);
+
+// NoBoard, saying what was looked for: the board at --path, one with --serial, or any.
+Outcome NoBoardNamed(const ToolOptions& options);

@@ -24,10 +24,11 @@ class BoardLink {
     virtual InputRead ReadInput(uint8_t* report, int timeoutMs) = 0;
 };
 
-// A board found by enumeration.
+// A board found by enumeration, or a simulated one.
 struct BoardListing {
     std::string path;
     std::string serial;
+    std::string simFile;  // the simulated board's flash file; empty for a board on USB
     bool openable = false;
     std::string problem;  // why it cannot be opened
 };

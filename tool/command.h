@@ -20,7 +20,12 @@ class Command {
     virtual void Declare(CLI::App& command) = 0;
     // After parsing, before anything reaches the board: BadInput for what CLI11 let through.
     virtual Outcome Settle() { return {}; }
+    // Run may be called from a thread for each board at once (--all): it changes nothing of the
+    // command's own.
     virtual Outcome Run(ToolContext& context) = 0;
+    // Whether the command works on a board, which --all and --each-new run it on one by one;
+    // list looks at all of them itself.
+    virtual bool worksOnABoard() const { return true; }
 };
 
 using CommandTable = std::vector<std::unique_ptr<Command>>;

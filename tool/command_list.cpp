@@ -32,6 +32,7 @@ class ListCommand : public Command {
     }
     void Declare(CLI::App&) override {}
     Outcome Run(ToolContext& context) override { return RunList(context); }
+    bool worksOnABoard() const override { return false; }
 };
 
 }  // namespace

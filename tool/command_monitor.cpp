@@ -26,6 +26,11 @@ std::string Line(const char* state, size_t at) {
 }  // namespace
 
 Outcome RunMonitor(ToolContext& context, const MonitorArguments& arguments) {
+    // Several boards' texts on one standard output could not be told apart.
+    if (context.options.ManyBoards()) {
+        return Outcome::Fail(ExitCode::BadInput,
+                             "monitor watches one board: choose it with --serial");
+    }
     BoardConnection connection;
     KELM_TRY(connection.Open(context.options));
     using Clock = std::chrono::steady_clock;

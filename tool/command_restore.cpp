@@ -38,11 +38,12 @@ Outcome RunRestore(ToolContext& context, const RestoreArguments& arguments) {
                                                      std::to_string(kFlashSize));
     }
     // The erase would wipe the dump before a byte of it was read back.
-    std::error_code error;
-    if (!context.options.simFile.empty() &&
-        std::filesystem::equivalent(context.options.simFile, arguments.file, error)) {
-        return Outcome::Fail(ExitCode::BadInput,
-                             arguments.file + " is the simulated board's own flash file");
+    for (const std::string& simFile : context.options.simFiles) {
+        std::error_code error;
+        if (std::filesystem::equivalent(simFile, arguments.file, error)) {
+            return Outcome::Fail(ExitCode::BadInput,
+                                 arguments.file + " is the simulated board's own flash file");
+        }
     }
     KELM_TRY(Confirm(context, arguments.yes,
                      "Erase the whole flash and write " + arguments.file + " onto it?"));

@@ -18,6 +18,11 @@ Outcome SaveFlash(ToolContext& context, BoardSession& session, uint32_t address,
 
 Outcome PrepareOutput(const ToolContext& context, const std::string& output, bool force,
                       OutputFile& file) {
-    KELM_TRY(CheckOutputTarget(output, force, context.options.simFile));
+    if (context.options.ManyBoards()) {
+        return Outcome::Fail(ExitCode::BadInput,
+                             "one output file cannot take every board's flash: choose each board "
+                             "with --serial");
+    }
+    KELM_TRY(CheckOutputTarget(output, force, context.options.simFiles));
     return file.Open(output, force);
 }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
+#include <mutex>
 
 #include "core/flash_layout.h"
 #include "hardware_link.h"
@@ -16,6 +17,15 @@ namespace {
 constexpr size_t kInputPayload = kInputReportSize - 1;  // hidapi hands over no report ID
 constexpr char kUdevHint[] =
     " (permission denied: install the udev rule packaging/60-kelm.rules, see the README)";
+
+// hidapi keeps library-wide state (its start, its last error) that hid_init, hid_exit,
+// hid_enumerate and hid_open_path change without a lock of their own; with --all each board's
+// thread opens and closes its board, so these calls take turns. The lock has to be as global as
+// the state it guards.
+std::mutex& LibraryLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 std::string Narrow(const wchar_t* text) {
     std::string out;
@@ -39,6 +49,7 @@ class HidapiLink : public BoardLink {
   public:
     explicit HidapiLink(hid_device* device) : device_(device) {}
     ~HidapiLink() override {
+        const std::lock_guard<std::mutex> held(LibraryLock());
         hid_close(device_);
         static_cast<void>(hid_exit());
     }
@@ -72,6 +83,7 @@ class HidapiLink : public BoardLink {
 }  // namespace
 
 std::vector<BoardListing> ListHardwareBoards() {
+    const std::lock_guard<std::mutex> held(LibraryLock());
     std::vector<BoardListing> boards;
     if (hid_init() != 0) return boards;
     hid_device_info* devices = hid_enumerate(kBoardVendorId, kBoardProductId);
@@ -94,6 +106,7 @@ std::vector<BoardListing> ListHardwareBoards() {
 }
 
 Outcome OpenHardwareBoard(const std::string& path, std::unique_ptr<BoardLink>& link) {
+    const std::lock_guard<std::mutex> held(LibraryLock());
     if (hid_init() != 0) return Outcome::Fail(ExitCode::NoBoard, "hidapi could not start");
     hid_device* device = hid_open_path(path.c_str());
     if (device == nullptr) {

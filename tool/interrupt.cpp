@@ -1,6 +1,7 @@
 // Stopping between two transfers when asked to.
 #include "interrupt.h"
 
+#include <atomic>
 #include <csignal>
 
 #ifdef _WIN32
@@ -10,11 +11,14 @@
 namespace {
 
 // The one global of kelmtool: a signal handler has nowhere else to put what it saw. Written by
-// the handler (on Windows by the console's control thread), read by the work.
-volatile std::sig_atomic_t pendingSignal = 0;
+// the handler (on Windows by the console's control thread), read by the work, which with --all
+// runs in a thread for each board: an atomic, lock-free so that a handler may touch it.
+std::atomic<int> pendingSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler needs a lock-free atomic");
 
 void Record(int signal) {
-    if (pendingSignal == 0) pendingSignal = signal;
+    int none = 0;
+    static_cast<void>(pendingSignal.compare_exchange_strong(none, signal));
 }
 
 #ifdef _WIN32
@@ -54,7 +58,7 @@ bool InstallInterruptHandlers() {
 #endif
 }
 
-int PendingInterrupt() { return pendingSignal; }
+int PendingInterrupt() { return pendingSignal.load(); }
 
 ExitCode InterruptCode(int signal) {
     switch (signal) {

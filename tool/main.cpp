@@ -8,6 +8,7 @@
 #include "command.h"
 #include "global_options.h"
 #include "interrupt.h"
+#include "many_boards.h"
 #include "progress.h"
 #include "tool_context.h"
 
@@ -102,7 +103,11 @@ int main(int argc, char** argv) {
         std::cerr << "kelmtool: cannot catch Ctrl-C; an interruption would end kelmtool at once\n";
     }
     // The trace writes to standard error line by line; a bar there would break every line.
-    Progress progress(stderr, !options.quiet && !options.trace && IsTerminal(stderr));
+    const bool showProgress = !options.quiet && !options.trace && IsTerminal(stderr);
+    if (options.ManyBoards() && command->worksOnABoard()) {
+        return RunOnManyBoards(*command, options, showProgress);
+    }
+    Progress progress(stderr, showProgress);
     ToolContext context{options, progress, reply, IsTerminal(stdin)};
     const Outcome outcome = command->Run(context);
     return Finish(options, command->name(), outcome, reply);

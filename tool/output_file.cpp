@@ -42,7 +42,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-Outcome CheckOutputTarget(const std::string& target, bool force, const std::string& simFile) {
+Outcome CheckOutputTarget(const std::string& target, bool force,
+                          const std::vector<std::string>& simFiles) {
     if (target.empty()) return Outcome::Fail(ExitCode::BadInput, "the output file's name is empty");
     std::error_code error;
     // A link is judged as itself: it is what a rename would replace.
@@ -58,9 +59,11 @@ Outcome CheckOutputTarget(const std::string& target, bool force, const std::stri
                                  " is a device, pipe or socket: only a file or a link is "
                                  "replaced");
     }
-    if (!simFile.empty() && SameFile(target, simFile)) {
-        return Outcome::Fail(ExitCode::BadInput,
-                             target + " is the simulated board's own flash file");
+    for (const std::string& simFile : simFiles) {
+        if (SameFile(target, simFile)) {
+            return Outcome::Fail(ExitCode::BadInput,
+                                 target + " is the simulated board's own flash file");
+        }
     }
     if (exists && !force) {
         return Outcome::Fail(ExitCode::BadInput,

@@ -6,13 +6,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "outcome.h"
 
-// BadInput unless target may be written: a name is given, it is not the simulated board's flash
-// file (simFile, empty when there is none) under any name, and nothing stands there, or with
+// BadInput unless target may be written: a name is given, it is the flash file of none of the
+// simulated boards (simFiles) under any name, and nothing stands there, or with
 // force a file or a link (the link itself is replaced).
-Outcome CheckOutputTarget(const std::string& target, bool force, const std::string& simFile);
+Outcome CheckOutputTarget(const std::string& target, bool force,
+                          const std::vector<std::string>& simFiles);
 
 class OutputFile {
   public:

@@ -22,13 +22,32 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);  // at most ten
 constexpr int kBarWidth = 30;
 constexpr int kNarrowestBar = 10;  // below this a bar shows nothing; it is left out
 constexpr int kDefaultColumns = 80;
+#ifdef _WIN32
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
+#endif
+#endif
+
+// Whether the terminal out is moves its cursor on the VT sequences the rows use: a console of
+// Windows 10 and later does once asked to.
+bool CursorMoves(std::FILE* out) {
+#ifdef _WIN32
+    HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(KELM_FILENO(out)));
+    DWORD mode = 0;
+    return console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode) &&
+           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#else
+    static_cast<void>(out);
+    return true;
+#endif
+}
 
 }  // namespace
 
 bool IsTerminal(std::FILE* stream) { return KELM_ISATTY(KELM_FILENO(stream)) != 0; }
 
 void Progress::Start(const std::string& label, uint64_t total) {
-    label_ = label;
+    label_ = prefix_ + label;
     lastWidth_ = 0;
     total_ = total;
     done_ = 0;
@@ -47,8 +66,9 @@ void Progress::Advance(uint64_t bytes) {
 void Progress::Finish() {
     if (!enabled_ || total_ == 0) return;
     Draw(true);
-    // The bar's line ends here, so that what follows on standard error starts on its own line.
-    static_cast<void>(std::fputc('\n', out_));
+    // The bar's line ends here, so that what follows on standard error starts on its own line;
+    // a row of several keeps its line.
+    if (rows_ == nullptr) static_cast<void>(std::fputc('\n', out_));
 }
 
 int TerminalColumns(std::FILE* stream) {
@@ -97,10 +117,74 @@ void Progress::Draw(bool last) {
     int columns = columns_ != 0 ? columns_ : TerminalColumns(out_);
     if (columns <= 0) columns = kDefaultColumns;
     std::string line = ProgressLine(label_, done_, total_, seconds, last, columns);
+    if (rows_ != nullptr) {
+        rows_->Draw(row_, line);
+        return;
+    }
     const size_t width = line.size();
     if (width < lastWidth_) line.append(lastWidth_ - width, ' ');
     lastWidth_ = width;
     // Progress is for the eye only; a line that cannot be drawn changes nothing.
     static_cast<void>(std::fprintf(out_, "\r%s", line.c_str()));
+    static_cast<void>(std::fflush(out_));
+}
+
+ProgressRows::ProgressRows(std::FILE* out, bool enabled)
+    : out_(out), enabled_(enabled && CursorMoves(out)) {}
+
+int ProgressRows::Add() {
+    const std::lock_guard<std::mutex> held(mutex_);
+    rows_.emplace_back(nextRow_, std::string());
+    return nextRow_++;
+}
+
+void ProgressRows::Remove(int row) {
+    const std::lock_guard<std::mutex> held(mutex_);
+    Erase();
+    for (auto at = rows_.begin(); at != rows_.end(); ++at) {
+        if (at->first != row) continue;
+        rows_.erase(at);
+        break;
+    }
+    Redraw();
+}
+
+void ProgressRows::Draw(int row, const std::string& line) {
+    const std::lock_guard<std::mutex> held(mutex_);
+    for (std::pair<int, std::string>& entry : rows_) {
+        if (entry.first == row) entry.second = line;
+    }
+    Erase();
+    Redraw();
+}
+
+void ProgressRows::Above(std::FILE* stream, const std::string& text) {
+    const std::lock_guard<std::mutex> held(mutex_);
+    Erase();
+    // The text and the bars reach one terminal through two streams: each is let out in turn.
+    static_cast<void>(std::fputs(text.c_str(), stream));
+    static_cast<void>(std::fflush(stream));
+    Redraw();
+}
+
+void ProgressRows::Leave() {
+    const std::lock_guard<std::mutex> held(mutex_);
+    rows_.clear();
+    drawn_ = 0;
+}
+
+void ProgressRows::Erase() {
+    if (!enabled_ || drawn_ == 0) return;
+    // Up to the first bar's line, then everything below it cleared.
+    static_cast<void>(std::fprintf(out_, "\x1b[%zuA\r\x1b[J", drawn_));
+    drawn_ = 0;
+}
+
+void ProgressRows::Redraw() {
+    if (!enabled_) return;
+    for (const std::pair<int, std::string>& entry : rows_) {
+        static_cast<void>(std::fprintf(out_, "%s\n", entry.second.c_str()));
+    }
+    drawn_ = rows_.size();
     static_cast<void>(std::fflush(out_));
 }

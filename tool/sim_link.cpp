@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -15,6 +16,13 @@ namespace {
 
 constexpr char kGreetingFirstLine[] = "kelm sim board";
 constexpr char kGreetingSecondLine[] = "2048 KB, 32 slots";
+#ifdef _WIN32
+constexpr char kListSeparator = ';';
+#else
+constexpr char kListSeparator = ':';
+#endif
+
+using Milliseconds = std::chrono::duration<double, std::milli>;
 
 std::vector<uint8_t> ErasedFlash() { return std::vector<uint8_t>(sim::kFlashSize, 0xFF); }
 
@@ -126,12 +134,26 @@ class SimLink : public BoardLink {
             signal_ = std::atoi(text.c_str());
             signalAt_ = std::strtoull(text.c_str() + at + 1, nullptr, 10);
         }
+        if (const char* pace = std::getenv(kSimReportTimeVariable)) {
+            const double milliseconds = std::strtod(pace, nullptr);
+            if (!(milliseconds > 0)) return BadVariable(kSimReportTimeVariable, pace);
+            board_.SetReportTime(milliseconds, [this](double ms) { Pace(ms); });
+        }
         if (const char* seed = std::getenv(kSeedVariable)) {
             sim::SeededFaults faults;
             faults.seed = std::strtoull(seed, nullptr, 10);
             board_.SetSeededFaults(faults);
         }
         return {};
+    }
+
+    // Sleeps what a report costs, less what earlier sleeps overran, so that over a run the
+    // reports take their time to within one overrun however late the scheduler wakes the thread.
+    void Pace(double milliseconds) {
+        const auto start = std::chrono::steady_clock::now();
+        const double waitMs = milliseconds - overrunMs_;
+        if (waitMs > 0) std::this_thread::sleep_for(Milliseconds(waitMs));
+        overrunMs_ += Milliseconds(std::chrono::steady_clock::now() - start).count() - milliseconds;
     }
 
     static Outcome BadVariable(const char* name, const std::string& item) {
@@ -144,6 +166,7 @@ class SimLink : public BoardLink {
     int signal_ = 0;  // KELMTOOL_SIM_SIGNAL
     uint64_t signalAt_ = 0;
     uint64_t exchanges_ = 0;
+    double overrunMs_ = 0;  // KELMTOOL_SIM_REPORT_MS
 };
 
 }  // namespace
@@ -152,5 +175,39 @@ Outcome OpenSimBoard(const std::string& path, std::unique_ptr<BoardLink>& link) 
     auto sim = std::make_unique<SimLink>();
     KELM_TRY(sim->Open(path));
     link = std::move(sim);
+    return {};
+}
+
+std::string SimSerial(const std::string& file) {
+    return kSimSerialPrefix + std::filesystem::path(file).stem().string();
+}
+
+BoardListing SimListing(const std::string& file) {
+    BoardListing listing;
+    listing.path = kSimPathPrefix + file;
+    listing.serial = SimSerial(file);
+    listing.simFile = file;
+    return listing;
+}
+
+std::vector<std::string> SimFileList(const std::string& text) {
+    std::vector<std::string> files;
+    std::stringstream list(text);
+    std::string file;
+    while (std::getline(list, file, kListSeparator)) {
+        if (!file.empty()) files.push_back(file);
+    }
+    return files;
+}
+
+Outcome CheckSimSerials(const std::vector<std::string>& files) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (SimSerial(files[i]) != SimSerial(files[j])) continue;
+            return Outcome::Fail(ExitCode::BadInput, "--sim " + files[j] + " and --sim " +
+                                                         files[i] + " would both be the board " +
+                                                         SimSerial(files[i]));
+        }
+    }
     return {};
 }

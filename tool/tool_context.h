@@ -4,17 +4,24 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include <vector>
 
 #include "progress.h"
 
 struct ToolOptions {
-    std::string simFile;         // --sim
-    std::string path;            // --path
-    double waitSeconds = -1;     // --wait; below 0: do not wait
-    double timeoutSeconds = 30;  // --timeout
-    bool json = false;           // --json
-    bool quiet = false;          // --quiet
-    bool trace = false;          // --trace
+    std::vector<std::string> simFiles;  // --sim, once for each simulated board
+    std::string path;                   // --path
+    std::string serial;                 // --serial
+    bool all = false;                   // --all
+    bool eachNew = false;               // --each-new
+    double waitSeconds = -1;            // --wait; below 0: do not wait
+    double timeoutSeconds = 30;         // --timeout
+    bool json = false;                  // --json
+    bool quiet = false;                 // --quiet
+    bool trace = false;                 // --trace
+    // The command runs on several boards side by side, each on a copy of these options that
+    // names its board alone: nothing may ask on the terminal or write one file for them all.
+    bool ManyBoards() const { return all || eachNew; }
 };
 
 // A command's result for standard output: lines of text, or the members of the JSON document.

@@ -82,7 +82,7 @@ TEST_F(LockingTest, ARunOnAHeldBoardIsTurnedAwayAndLeavesItAlone) {
         }
     }
     const ToolRun list = Sim({"list"});  // neither waits for a held board nor is refused
-    EXPECT_EQ(list.out, "sim:" + flashPath + "  serial simulated  ok\n");
+    EXPECT_EQ(list.out, "sim:" + flashPath + "  serial sim-flash  ok\n");
 }
 
 // The lock is the file's: another path to the same file meets it, a copy is another board.

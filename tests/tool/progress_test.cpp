@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -77,6 +78,75 @@ TEST(ProgressTest, LineFitsTheTerminal) {
             EXPECT_NE(line.find("1048576/2097152 bytes"), std::string::npos) << line;
         }
     }
+}
+
+// The terminal that a stream's bytes leave behind: carriage return, line feed, cursor up
+// (ESC [ n A) and clear to the end of the screen (ESC [ J), as the bars of several boards use.
+std::vector<std::string> Screen(const std::string& bytes) {
+    std::vector<std::string> lines(1);
+    size_t row = 0;
+    size_t column = 0;
+    for (size_t at = 0; at < bytes.size(); ++at) {
+        const char c = bytes[at];
+        if (c == '\x1b' && at + 1 < bytes.size() && bytes[at + 1] == '[') {
+            const size_t end = bytes.find_first_of("AJ", at);
+            const std::string count = bytes.substr(at + 2, end - at - 2);
+            if (bytes[end] == 'A') {
+                row -= std::min(row, static_cast<size_t>(std::stoul(count)));
+            } else {
+                lines[row].resize(std::min(lines[row].size(), column));
+                lines.resize(row + 1);
+            }
+            at = end;
+        } else if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            column = 0;
+            if (++row == lines.size()) lines.emplace_back();
+        } else {
+            if (lines[row].size() <= column) lines[row].resize(column + 1, ' ');
+            lines[row][column++] = c;
+        }
+    }
+    if (lines.back().empty()) lines.pop_back();
+    return lines;
+}
+
+// Several boards' bars: a line each, headed by the board, kept below what is printed meanwhile;
+// a board done with gives its line up.
+TEST(ProgressTest, SeveralBoardsKeepALineEachBelowTheResults) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ProgressRows rows(out, true);
+    Progress a(rows, "sim-a ");
+    Progress b(rows, "sim-b ");
+    Progress c(rows, "sim-c ");
+    a.Start("writing", 100);
+    b.Start("erasing", 200);
+    c.Start("writing", 300);
+    a.Advance(40);
+    b.Advance(50);
+    c.Advance(60);
+    rows.Above(out, "sim-x: wrote it\n");
+    a.Advance(60);
+    a.Finish();
+    rows.Remove(b.row());
+    const std::vector<std::string> screen = Screen(Written(out));
+    ASSERT_EQ(screen.size(), 3u) << Written(out);
+    EXPECT_EQ(screen[0], "sim-x: wrote it");
+    EXPECT_EQ(screen[1].rfind("sim-a writing [", 0), 0u) << screen[1];
+    EXPECT_NE(screen[1].find("100/100 bytes"), std::string::npos) << screen[1];
+    EXPECT_NE(screen[1].find("took"), std::string::npos) << screen[1];
+    EXPECT_EQ(screen[2].rfind("sim-c writing [", 0), 0u) << screen[2];
+    EXPECT_NE(screen[2].find("60/300 bytes"), std::string::npos) << screen[2];
+
+    // Once left, the bars stay and what follows goes below them.
+    rows.Leave();
+    rows.Above(out, "done\n");
+    const std::vector<std::string> after = Screen(Written(out));
+    ASSERT_EQ(after.size(), 4u);
+    EXPECT_EQ(after[3], "done");
+    EXPECT_EQ(std::fclose(out), 0);
 }
 
 }  // namespace

@@ -23,9 +23,12 @@ extern char** environ;
 namespace tooltest {
 namespace {
 
-// Variables of the simulated board that only the test's own extra environment may set.
-constexpr const char* kCleared[] = {"KELMTOOL_SIM_FAULTS=", "KELMTOOL_SIM_ERASE_BUSY=",
-                                    "KELMTOOL_SIM_BUS_HELD=", "KELMTOOL_SIM_SIGNAL=", "KELM_SEED="};
+// Variables of the simulated board, and the defaults of --sim and --serial, that only the test's
+// own extra environment may set.
+constexpr const char* kCleared[] = {
+    "KELMTOOL_SIM_FAULTS=", "KELMTOOL_SIM_ERASE_BUSY=", "KELMTOOL_SIM_BUS_HELD=",
+    "KELMTOOL_SIM_SIGNAL=", "KELMTOOL_SIM_REPORT_MS=",  "KELM_SEED=",
+    "KELMTOOL_SIM=",        "KELMTOOL_SERIAL="};
 constexpr size_t kReadChunk = 65536;
 
 std::string Drain(int fd) {
