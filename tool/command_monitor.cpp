@@ -9,7 +9,7 @@
 #include "core/input_text.h"
 #include "interrupt.h"
 #include "numbers.h"
-#include "printable.h"
+#include "core/printable.h"
 
 namespace {
 
