@@ -379,7 +379,7 @@ class Page {
     this.busy = false;
     $('progress').value = done ? $('progress').max : 0;
     $('progress-text').textContent = '';
-    if (changes && this.connected()) {
+    if (changes && this.connected() && !this.unplugged) {
       await this.keepSimFlash(false);
       this.session.startCatalogue();
       if (!(await runJob(this.session, this.link))) await this.failed('reading the slots');

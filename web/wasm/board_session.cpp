@@ -263,8 +263,13 @@ std::string BoardSession::StoppedText() const {
         case Changes::Image:
             return DescribeStoppedWrite(fileName_, first_, count_, stage);
         case Changes::Run:
-            return stage.erased == 0 ? "nothing was changed"
-                                     : DescribeStoppedErase(first_, count_, stage.erased);
+            if (stage.erased > 0) return DescribeStoppedErase(first_, count_, stage.erased);
+            // A stop comes between two erases; a failure may come in the middle of the first.
+            return engine_.failure().kind == core::FailureKind::Stopped
+                       ? "nothing was changed"
+                       : "slot " + std::to_string(first_) +
+                             " may be erased in part, the rest of its image is as it was; erase "
+                             "it again";
         case Changes::Everything:
             return DescribeStoppedRestore(dumpName_, stage);
         case Changes::Nothing:

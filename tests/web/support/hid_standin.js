@@ -4,8 +4,9 @@
 // WebHID is never reached: navigator.hid is this object (or undefined) before the page runs.
 //
 // config: { absent, chooseNone, flash (base64), faults: [{kind, at}], eraseBusyPolls, busHeld,
-//           leadingZero (feature reports of 65 bytes, as some Chrome versions on Windows give),
-//           holdAt (the exchange at which the board waits until __standin.go()) }
+//           leadingZero (feature reports of 65 bytes, as some Chrome versions on Windows give) }.
+// While running, __standin.holdAt = N makes the board's exchange N wait until __standin.go(), and
+// __standin.board takes faults.
 export function installStandin(config) {
   if (config.absent) {
     Object.defineProperty(Navigator.prototype, 'hid', { get: () => undefined, configurable: true });
@@ -13,7 +14,7 @@ export function installStandin(config) {
   }
   const hex = (bytes) => Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join(' ');
   const hid = new EventTarget();
-  const standin = { trace: [], requests: 0, allowed: false, board: null, device: null, held: null };
+  const standin = { trace: [], requests: 0, allowed: false, board: null, device: null, held: null, holdAt: -1 };
   let making = null;
 
   async function makeDevice() {
@@ -31,9 +32,8 @@ export function installStandin(config) {
     const device = new SimDevice(board, kelm.vendorId, kelm.productId);
     const send = device.sendReport.bind(device);
     const fetch = device.receiveFeatureReport.bind(device);
-    let exchange = 0;
     const hold = async () => {
-      if (exchange++ !== config.holdAt) return;
+      if (board.exchangeCount() !== standin.holdAt) return;
       await new Promise((resolve) => {
         standin.held = resolve;
       });
