@@ -46,9 +46,15 @@ export async function startWorld(name) {
     base,
     folder,
     browser,
+    // The site's server gone, as when offline.
+    async stopServer() {
+      if (!server.listening) return;
+      server.closeAllConnections();
+      await new Promise((done) => server.close(done));
+    },
     async close() {
       await browser.close();
-      await new Promise((done) => server.close(done));
+      await this.stopServer();
       rmSync(folder, { recursive: true, force: true });
     },
   };
