@@ -5,6 +5,8 @@
 #   bash scripts/web.sh build    installs what is missing, builds build/web/site/
 #   bash scripts/web.sh [serve]  the same, then serves it on http://127.0.0.1:8080/ (Ctrl-C ends)
 #   bash scripts/web.sh deps     installs what is missing only (Debian packages, npm packages)
+#   bash scripts/web.sh bench    builds it, then its benchmarks (bench/web/page_bench.mjs; they
+#                                compare with build/host/kelmtool's files, so build that first)
 #
 # WebHID needs a secure context: http://127.0.0.1 and http://localhost count, any other host
 # needs https.
@@ -12,9 +14,9 @@ set -euo pipefail
 
 mode=${1:-serve}
 case "$mode" in
-    build | serve | deps) ;;
+    build | serve | deps | bench) ;;
     *)
-        echo "usage: scripts/web.sh [build|serve|deps]" >&2
+        echo "usage: scripts/web.sh [build|serve|deps|bench]" >&2
         exit 2
         ;;
 esac
@@ -33,5 +35,6 @@ cmake --preset web
 cmake --build --preset web -j 2
 echo "web: the site is build/web/site/ ($(du -sb build/web/site | cut -f1) bytes)"
 [[ "$mode" == build ]] && exit 0
+[[ "$mode" == bench ]] && exec node bench/web/page_bench.mjs
 
 exec node web/serve.mjs build/web/site 8080

@@ -4,7 +4,9 @@
 // WebHID is never reached: navigator.hid is this object (or undefined) before the page runs.
 //
 // config: { absent, chooseNone, flash (base64), faults: [{kind, at}], eraseBusyPolls, busHeld,
-//           leadingZero (feature reports of 65 bytes, as some Chrome versions on Windows give) }.
+//           leadingZero (feature reports of 65 bytes, as some Chrome versions on Windows give),
+//           paceMs (each report waits for its turn on a clock of that period, as USB frames run),
+//           timed (the times each report entered and left the board, in __standin.times) }.
 // While running, __standin.holdAt = N makes the board's exchange N wait until __standin.go(), and
 // __standin.board takes faults.
 export function installStandin(config) {
@@ -14,7 +16,7 @@ export function installStandin(config) {
   }
   const hex = (bytes) => Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join(' ');
   const hid = new EventTarget();
-  const standin = { trace: [], requests: 0, allowed: false, board: null, device: null, held: null, holdAt: -1 };
+  const standin = { trace: [], requests: 0, allowed: false, board: null, device: null, held: null, holdAt: -1, times: [] };
   let making = null;
 
   async function makeDevice() {
@@ -32,28 +34,42 @@ export function installStandin(config) {
     const device = new SimDevice(board, kelm.vendorId, kelm.productId);
     const send = device.sendReport.bind(device);
     const fetch = device.receiveFeatureReport.bind(device);
+    // Frames of paceMs run on whether the page is ready or not: a report that comes late goes at
+    // once. The wait holds the page's thread, as a steady board would, for exact figures.
+    let frame = 0;
     const hold = async () => {
+      if (config.paceMs) {
+        frame = Math.max(frame + config.paceMs, performance.now());
+        while (performance.now() < frame);
+      }
       if (board.exchangeCount() !== standin.holdAt) return;
       await new Promise((resolve) => {
         standin.held = resolve;
       });
     };
-    device.sendReport = async (reportId, data) => {
+    const timed = async (call) => {
+      if (!config.timed) return call();
+      const entered = performance.now();
+      const result = await call();
+      standin.times.push(entered, performance.now());
+      return result;
+    };
+    device.sendReport = (reportId, data) => timed(async () => {
       await hold();
       await send(reportId, data);
       const bytes = new Uint8Array(data.buffer || data, data.byteOffset || 0, data.byteLength);
-      standin.trace.push(`out 00 ${hex(bytes)}`);
-    };
-    device.receiveFeatureReport = async (reportId) => {
+      if (!config.timed) standin.trace.push(`out 00 ${hex(bytes)}`);
+    });
+    device.receiveFeatureReport = (reportId) => timed(async () => {
       await hold();
       const view = await fetch(reportId);
       const bytes = new Uint8Array(view.buffer);
-      standin.trace.push(`feature 00 ${hex(bytes)}`);
+      if (!config.timed) standin.trace.push(`feature 00 ${hex(bytes)}`);
       if (!config.leadingZero) return view;
       const longer = new Uint8Array(65);
       longer.set(bytes, 1);
       return new DataView(longer.buffer);
-    };
+    });
     device.addEventListener('gone', () => {
       const event = new Event('disconnect');
       event.device = device;
