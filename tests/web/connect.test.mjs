@@ -1,6 +1,8 @@
 // Connecting: the slot map and the images as kelmtool's info shows them, over either shape of
 // feature report; the chooser left empty; a browser without WebHID.
 import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import { join } from 'node:path';
 import { after, before, test } from 'node:test';
 
 import * as h from './support/harness.mjs';
@@ -51,11 +53,19 @@ test('a slot chosen is pressed, and Disconnect gives the reminder of a board wit
   await page.close();
 });
 
-test('no board chosen in the chooser, and a browser without WebHID, each say what to do', async () => {
+test('no board chosen, a board the system will not open, a browser without WebHID: each says what to do', async () => {
   const none = await h.openPage(world, { chooseNone: true });
   await h.click(none, 'Connect');
   assert.match((await h.waitFor(none, /No board was chosen/)).alert, /press Connect again/);
   await none.close();
+  const refused = await h.openPage(world, { openRefused: true });
+  await h.click(refused, 'Connect');
+  const { alert: udev } = await h.waitFor(refused, /not allowed/);
+  // The rule is the one the project installs.
+  const rule = readFileSync(join(h.kRoot, 'packaging/60-kelm.rules'), 'utf8').split('\n').find((l) => l.startsWith('SUBSYSTEM'));
+  assert.ok(udev.includes(`/etc/udev/rules.d/60-kelm.rules\n    ${rule}\n`), udev);
+  assert.match(udev, /unplug the board, plug it in again/);
+  await refused.close();
   const absent = await h.openPage(world, { absent: true });
   const { alert } = await h.waitFor(absent, /WebHID/);
   assert.match(alert, /Chrome, Edge and Opera/);

@@ -53,7 +53,7 @@ test('Cancel stops between two reports, gives the bus back and leaves the header
   await page.evaluate((n) => { window.__standin.holdAt = n; }, (await exchanges(page)) + 900);
   await h.click(page, 'Write');
   await page.waitForFunction(() => window.__standin.held !== null);
-  assert.match(await h.text(page, '#progress-text'), /^writing: [\d,]+ of 150,256 bytes/);
+  await page.waitForFunction(() => /^writing: [\d,]+ of 150,256 bytes/.test(document.getElementById('progress-text').textContent));
   await h.step(page, '10-writing');
   await h.click(page, 'Cancel');
   await page.evaluate(() => window.__standin.go());

@@ -19,6 +19,8 @@ const kSlotStates = ['free', 'used', 'corrupted'];
 const kKindOfMagic = { '28432920': 'BIOS', '454c4600': 'ELF', '444f4c00': 'DOL', '42494e00': 'BIN' };
 const kDumpName = 'kelm-flash.bin';
 const kSimFlashName = 'kelm-sim-flash.bin';
+// How often the progress of a job is drawn.
+const kDrawEveryMs = 100;
 // An input report: the report ID and 8 bytes.
 const kInputReportSize = 9;
 
@@ -371,9 +373,13 @@ class Page {
       return false;
     }
     this.busy = true;
+    this.status(`${what.charAt(0).toUpperCase()}${what.slice(1)}\u2026`);
     this.render();
     const progress = { stage: '', since: 0 };
+    // Drawn on a timer too, so that a board slow to answer still shows where it is.
+    const drawing = setInterval(() => this.progress(progress), kDrawEveryMs);
     const done = await runJob(this.session, this.link, () => this.progress(progress));
+    clearInterval(drawing);
     let ok = done;
     if (!done) ok = await this.failed(what);
     this.busy = false;

@@ -6,7 +6,8 @@
 // config: { absent, chooseNone, flash (base64), faults: [{kind, at}], eraseBusyPolls, busHeld,
 //           leadingZero (feature reports of 65 bytes, as some Chrome versions on Windows give),
 //           paceMs (each report waits for its turn on a clock of that period, as USB frames run),
-//           timed (the times each report entered and left the board, in __standin.times) }.
+//           timed (the times each report entered and left the board, in __standin.times),
+//           openRefused (open() fails with NotAllowedError, as on Linux without the udev rule) }.
 // While running, __standin.holdAt = N makes the board's exchange N wait until __standin.go(), and
 // __standin.board takes faults.
 export function installStandin(config) {
@@ -70,6 +71,11 @@ export function installStandin(config) {
       longer.set(bytes, 1);
       return new DataView(longer.buffer);
     });
+    if (config.openRefused) {
+      device.open = async () => {
+        throw new DOMException('Failed to open the device.', 'NotAllowedError');
+      };
+    }
     device.addEventListener('gone', () => {
       const event = new Event('disconnect');
       event.device = device;
