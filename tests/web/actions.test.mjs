@@ -42,7 +42,7 @@ test('Back up saves the application a slot belongs to, and Dump the whole flash,
   const got = await h.downloaded(page, 'kelm-flash.bin');
   assert.equal(got.length, h.kFlashSize);
   assert.ok(got.equals(readFileSync(dump)));
-  await page.close();
+  await h.close(page);
 });
 
 test('Verify passes on the file written, says when only the name differs, and fails on another', async () => {
@@ -58,7 +58,7 @@ test('Verify passes on the file written, says when only the name differs, and fa
   assert.equal(tool.code, 4, tool.stderr);
   const { alert } = await h.waitFor(page, /^Verify failed/);
   assert.ok(alert.startsWith(`V${tool.stderr.trim().replace(/^kelmtool verify: v/, '')}`), `${alert} / ${tool.stderr}`);
-  await page.close();
+  await h.close(page);
 });
 
 test('Erase asks first: No leaves the flash, Yes erases the run as kelmtool does', async () => {
@@ -81,7 +81,7 @@ test('Erase asks first: No leaves the flash, Yes erases the run as kelmtool does
   await h.click(page, 'Slot 1: ...');
   await h.click(page, 'Erase');
   assert.match(await h.answer(page, false), /^Erase the BIOS image in slots 0-1\? The machine will no longer boot from the board\.$/);
-  await page.close();
+  await h.close(page);
 });
 
 test('Restore asks first, then puts the dump on the flash; a file of another size is refused', async () => {
@@ -105,5 +105,5 @@ test('Restore asks first, then puts the dump on the flash; a file of another siz
   assert.ok((await h.boardFlash(page)).equals(readFileSync(other)));
   assert.deepEqual((await h.slotNames(page)).slice(0, 3), ['Slot 0: BIOS', 'Slot 1: free', 'Slot 2: free']);
   await h.step(page, '08-restored');
-  await page.close();
+  await h.close(page);
 });

@@ -35,7 +35,7 @@ for (const leadingZero of [false, true]) {
       info.images.map((i, n) => [i.slot, i.slots, shown[n], i.size]));
     assert.match(await h.text(page, '#board-text'), /kelm sim board/);
     if (!leadingZero) await h.step(page, '01-connected');
-    await page.close();
+    await h.close(page);
   });
 }
 
@@ -50,14 +50,14 @@ test('a slot chosen is pressed, and Disconnect gives the reminder of a board wit
   await h.click(page, 'Disconnect');
   const { status } = await h.waitFor(page, /^Disconnected/);
   assert.match(status, /Remember unplugging USB if you want to boot!/);
-  await page.close();
+  await h.close(page);
 });
 
 test('no board chosen, a board the system will not open, a browser without WebHID: each says what to do', async () => {
   const none = await h.openPage(world, { chooseNone: true });
   await h.click(none, 'Connect');
   assert.match((await h.waitFor(none, /No board was chosen/)).alert, /press Connect again/);
-  await none.close();
+  await h.close(none);
   const refused = await h.openPage(world, { openRefused: true });
   await h.click(refused, 'Connect');
   const { alert: udev } = await h.waitFor(refused, /not allowed/);
@@ -65,12 +65,12 @@ test('no board chosen, a board the system will not open, a browser without WebHI
   const rule = readFileSync(join(h.kRoot, 'packaging/60-kelm.rules'), 'utf8').split('\n').find((l) => l.startsWith('SUBSYSTEM'));
   assert.ok(udev.includes(`/etc/udev/rules.d/60-kelm.rules\n    ${rule}\n`), udev);
   assert.match(udev, /unplug the board, plug it in again/);
-  await refused.close();
+  await h.close(refused);
   const absent = await h.openPage(world, { absent: true });
   const { alert } = await h.waitFor(absent, /WebHID/);
   assert.match(alert, /Chrome, Edge and Opera/);
   await h.click(absent, 'Connect');
   assert.match(await h.text(absent, '#alert'), /Try without a board/);
   await h.step(absent, '03-no-webhid');
-  await absent.close();
+  await h.close(absent);
 });

@@ -44,7 +44,7 @@ test('a board unplugged during a write: the page says so, and what slots 2-4 now
   assert.equal(await page.$eval('#connect', (b) => b.disabled), false, 'Connect is offered again');
   assert.ok(headerErased(await h.boardFlash(page), 2), 'slot 2 reads as free');
   await h.step(page, '09-unplugged');
-  await page.close();
+  await h.close(page);
 });
 
 test('Cancel stops between two reports, gives the bus back and leaves the header unwritten', async () => {
@@ -66,14 +66,14 @@ test('Cancel stops between two reports, gives the bus back and leaves the header
   assert.ok(!trace.slice(release).some((l) => l.startsWith('out 00 03 ')), 'no CMD_WRITE after it');
   assert.ok(headerErased(await h.boardFlash(page), 2));
   assert.deepEqual((await h.slotNames(page)).slice(2, 3), ['Slot 2: free']);
-  await page.close();
+  await h.close(page);
 });
 
 test('a bus held by the machine, a poll that runs out, a status that never comes', async () => {
   const busy = await h.openPage(world, { flash: h.base64(flash), busHeld: true });
   await h.click(busy, 'Connect');
   assert.match((await h.waitFor(busy, /bus is busy/)).alert, /Let the machine the board is fitted to finish/);
-  await busy.close();
+  await h.close(busy);
 
   const slow = await connected({ eraseBusyPolls: 1e9 }, '?timeout=0.2');
   await h.click(slow, 'Slot 0: Appl.');
@@ -81,14 +81,14 @@ test('a bus held by the machine, a poll that runs out, a status that never comes
   await h.answer(slow, true);
   const { alert } = await h.waitFor(slow, /within/);
   assert.match(alert, /^The board did not finish the erase of slot 0 within 200 ms\. While erasing: slot 0 may be erased in part, .*\?timeout=SECONDS/);
-  await slow.close();
+  await h.close(slow);
 
   const patient = await connected({ eraseBusyPolls: 30 });
   await h.click(patient, 'Slot 1: ...');
   await h.click(patient, 'Erase');
   await h.answer(patient, true);
   await h.waitFor(patient, /^Erased slots 0-1\.$/);
-  await patient.close();
+  await h.close(patient);
 
   const mute = await connected();
   await h.chooseFile(mute, 'Image file', files['game.dol']);
@@ -97,5 +97,5 @@ test('a bus held by the machine, a poll that runs out, a status that never comes
   await h.click(mute, 'Write');
   assert.match((await h.waitFor(mute, /did not answer/)).alert, /Check the cable, re-plug the board and press Connect\.$/);
   await h.step(mute, '11-no-answer');
-  await mute.close();
+  await h.close(mute);
 });

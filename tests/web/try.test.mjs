@@ -46,7 +46,7 @@ test('the simulated board keeps its flash across a reload, as the file kelmtool 
   await h.click(page, 'Try without a board');
   await h.waitFor(page, /^Connected to the simulated board\.$/);
   assert.deepEqual(await h.slotNames(page), names);
-  await page.close();
+  await h.close(page);
 });
 
 test('once visited, the site works without its server', async () => {
@@ -58,6 +58,6 @@ test('once visited, the site works without its server', async () => {
   assert.ok(await page.evaluate(() => navigator.serviceWorker.controller !== null), 'served by the service worker');
   await h.click(page, 'Try without a board');
   await h.waitFor(page, /^Connected to the simulated board\.$/);
-  await page.close();
+  await h.close(page);
 });
 

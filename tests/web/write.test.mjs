@@ -60,7 +60,7 @@ for (const name of ['bios.gcb', 'game.dol', 'tool.elf', 'demo.vgc']) {
     const wanted = name === 'bios.gcb' ? expected.subarray(slot * h.kSlotSize + 4, slot * h.kSlotSize + 248)
       : Buffer.concat([Buffer.from(name), Buffer.alloc(244 - name.length)]);
     assert.ok(nameField.equals(wanted), `name field: ${nameField.toString('latin1').replace(/\0+$/, '')}`);
-    await page.close();
+    await h.close(page);
   });
 }
 
@@ -78,7 +78,7 @@ test('a write starts at the free slot chosen, and slots that cannot take the fil
   await h.click(page, 'Write');
   await h.waitFor(page, /^Wrote bios\.gcb to slots 12-13, verified\.$/);
   assert.deepEqual((await h.slotNames(page)).slice(12, 14), ['Slot 12: BIOS', 'Slot 13: ...']);
-  await page.close();
+  await h.close(page);
 });
 
 test('files kelmtool refuses are refused in its words, and nothing is written', async () => {
@@ -106,5 +106,5 @@ test('files kelmtool refuses are refused in its words, and nothing is written', 
     if (name === 'header.gcb') await h.step(page, '05-file-refused');
   }
   assert.equal((await h.boardTrace(page)).length, before, 'no report went to the board');
-  await page.close();
+  await h.close(page);
 });

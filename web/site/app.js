@@ -191,7 +191,6 @@ class Page {
     $('sim-section').hidden = !sim;
     if (this.image) this.prepareImage();
     if (this.dump) this.prepareDump();
-    this.status(sim ? 'Connected to the simulated board.' : 'Connected.');
     if (await this.run('reading the slots', () => this.session.startCatalogue(), false)) {
       this.status(sim ? 'Connected to the simulated board.' : 'Connected.');
     }

@@ -69,8 +69,10 @@ class Session {
     int jobFirst() const { return session_.jobFirst(); }
     int jobCount() const { return session_.jobCount(); }
 
+    // "" until a catalogue has been read.
     std::string label(int slot) const {
-        return Slot(slot) ? session_.catalogue().labels[slot] : "";
+        const char* label = Slot(slot) ? session_.catalogue().labels[slot] : nullptr;
+        return label != nullptr ? label : "";
     }
     int state(int slot) const {
         return Slot(slot) ? static_cast<int>(session_.catalogue().map[slot].state) : 0;

@@ -65,6 +65,8 @@ export async function openPage(world, config = {}, query = '') {
   const page = await world.browser.newPage();
   await page.setViewport({ width: 1000, height: 1200 });
   page.setDefaultTimeout(kStepTimeoutMs);
+  page.errors = [];
+  page.on('pageerror', (error) => page.errors.push(error.message));
   await page.evaluateOnNewDocument(installStandin, config);
   const downloads = join(world.folder, 'downloads');
   mkdirSync(downloads, { recursive: true });
@@ -75,6 +77,13 @@ export async function openPage(world, config = {}, query = '') {
   await page.goto(world.base + query);
   await page.waitForSelector('body[data-ready="true"]');
   return page;
+}
+
+// Closes the page, which must have thrown nothing uncaught.
+export async function close(page) {
+  const errors = page.errors.slice();
+  await page.close();
+  assert.deepEqual(errors, [], 'the page threw');
 }
 
 export async function reload(page) {
