@@ -53,7 +53,7 @@ test('a slot chosen is pressed, and Disconnect gives the reminder of a board wit
   await h.close(page);
 });
 
-test('no board chosen, a board the system will not open, a browser without WebHID: each says what to do', async () => {
+test('no board chosen, a board the system will not open, no WebHID, no secure context: each says what to do', async () => {
   const none = await h.openPage(world, { chooseNone: true });
   await h.click(none, 'Connect');
   assert.match((await h.waitFor(none, /No board was chosen/)).alert, /press Connect again/);
@@ -73,4 +73,9 @@ test('no board chosen, a board the system will not open, a browser without WebHI
   assert.match(await h.text(absent, '#alert'), /Try without a board/);
   await h.step(absent, '03-no-webhid');
   await h.close(absent);
+  // Over plain http from a host name, the browser has no WebHID either, and the page says why.
+  const plain = await h.openPage(world, { absent: true, plainHost: true });
+  assert.equal(await plain.evaluate(() => window.isSecureContext), false);
+  assert.match((await h.waitFor(plain, /secure/)).alert, /https:\/\/ address, or from http:\/\/127\.0\.0\.1 or http:\/\/localhost/);
+  await h.close(plain);
 });

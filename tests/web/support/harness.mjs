@@ -24,6 +24,7 @@ const kAxeSource = readFileSync(join(kRoot, 'node_modules/axe-core/axe.min.js'),
 const kChromium = process.env.KELM_CHROMIUM || '/usr/bin/chromium';
 const kKelmtool = process.env.KELMTOOL || join(kRoot, 'build/host/kelmtool');
 const kStepTimeoutMs = 60000;
+export const kPlainHost = 'kelm-board.test';
 
 export function scratch(name) {
   return mkdtempSync(join(tmpdir(), `kelm-web-${name}-`));
@@ -39,7 +40,9 @@ export async function startWorld(name) {
     headless: false,  // the flags below say it: --headless=new
     userDataDir: join(folder, 'profile'),
     args: ['--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+      // A host name that is not loopback, for the page outside a secure context.
+      `--host-resolver-rules=MAP ${kPlainHost} 127.0.0.1`],
   });
   mkdirSync(kScreenshots, { recursive: true });
   return {
@@ -74,7 +77,7 @@ export async function openPage(world, config = {}, query = '') {
   await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads, eventsEnabled: true });
   page.downloads = downloads;
   page.cdp = session;
-  await page.goto(world.base + query);
+  await page.goto(config.plainHost ? world.base.replace('127.0.0.1', kPlainHost) + query : world.base + query);
   await page.waitForSelector('body[data-ready="true"]');
   return page;
 }
