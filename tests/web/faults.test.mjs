@@ -2,6 +2,7 @@
 // held by the machine, an erase that outlasts the poll limit, a status that does not come. Each
 // says what happened, what the flash now holds and what to do.
 import assert from 'node:assert/strict';
+import { copyFileSync, readFileSync } from 'node:fs';
 import { after, before, test } from 'node:test';
 
 import * as h from './support/harness.mjs';
@@ -42,7 +43,14 @@ test('a board unplugged during a write: the page says so, and what slots 2-4 now
     'without its header: slot 2 reads as free, slots 3-4 may read as ??? until they are written or erased; ' +
     'nothing else was changed. Plug it in again and press Connect.');
   assert.equal(await page.$eval('#connect', (b) => b.disabled), false, 'Connect is offered again');
-  assert.ok(headerErased(await h.boardFlash(page), 2), 'slot 2 reads as free');
+  const left = await h.boardFlash(page);
+  assert.ok(headerErased(left, 2), 'slot 2 reads as free');
+  // kelmtool's board unplugged at the same report of its run leaves the same flash.
+  const tool = `${world.folder}/unplugged.bin`;
+  copyFileSync(flash, tool);
+  const run = h.kelmtool(['--sim', tool, 'write', files['game.dol']], { env: { KELMTOOL_SIM_FAULTS: 'unplug@600' } });
+  assert.equal(run.code, 1, run.stderr);
+  assert.ok(left.equals(readFileSync(tool)), 'the flash differs from kelmtool\'s');
   await h.step(page, '09-unplugged');
   await h.close(page);
 });
@@ -64,8 +72,16 @@ test('Cancel stops between two reports, gives the bus back and leaves the header
   const release = trace.findLastIndex((l) => l.startsWith('out 00 08 00 00 '));
   assert.ok(release > trace.length - 6, 'the bus release ends the write');
   assert.ok(!trace.slice(release).some((l) => l.startsWith('out 00 03 ')), 'no CMD_WRITE after it');
-  assert.ok(headerErased(await h.boardFlash(page), 2));
+  const stopped = await h.boardFlash(page);
+  assert.ok(headerErased(stopped, 2));
   assert.deepEqual((await h.slotNames(page)).slice(2, 3), ['Slot 2: free']);
+  // kelmtool's Ctrl-C at the same report of its run (its catalogue, then the write) leaves the
+  // same flash.
+  const tool = `${world.folder}/interrupted.bin`;
+  copyFileSync(flash, tool);
+  const run = h.kelmtool(['--sim', tool, 'write', files['game.dol']], { env: { KELMTOOL_SIM_SIGNAL: '2@900' } });
+  assert.equal(run.code, 130, run.stderr);
+  assert.ok(stopped.equals(readFileSync(tool)), 'the flash differs from kelmtool\'s after its Ctrl-C');
   await h.close(page);
 });
 
