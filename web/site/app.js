@@ -186,6 +186,8 @@ class Page {
     this.savedChanges = sim ? sim.changes() : 0;
     this.unplugged = false;
     this.link = new HidLink(device);
+    // One engine per board: what the last one knew (the bus held, say) is of another board.
+    if (this.session) this.session.delete();
     this.session = new this.kelm.Session(pollLimitMs());
     device.addEventListener('inputreport', this.onInput);
     $('sim-section').hidden = !sim;
@@ -226,6 +228,8 @@ class Page {
     const device = this.device;
     this.device = null;
     this.link = null;
+    // The simulated board's memory is the module's, not the garbage collector's.
+    if (this.sim) this.sim.delete();
     this.sim = null;
     this.selected = -1;
     $('board-text').textContent = '';
