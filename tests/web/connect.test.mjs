@@ -39,7 +39,7 @@ for (const leadingZero of [false, true]) {
   });
 }
 
-test('a slot chosen is pressed, and Disconnect gives the reminder of a board without a BIOS', async () => {
+test('a slot chosen is pressed; Disconnect reminds; a board allowed before needs no chooser; unplugged, it is let go', async () => {
   const page = await h.openPage(world, { flash: h.base64(flash) });
   await h.click(page, 'Connect');
   await h.waitFor(page, /^Connected\.$/);
@@ -50,6 +50,13 @@ test('a slot chosen is pressed, and Disconnect gives the reminder of a board wit
   await h.click(page, 'Disconnect');
   const { status } = await h.waitFor(page, /^Disconnected/);
   assert.match(status, /Remember unplugging USB if you want to boot!/);
+  // Allowed once, the board comes back without the chooser; pulled out, the page lets it go.
+  await h.click(page, 'Connect');
+  await h.waitFor(page, /^Connected\.$/);
+  assert.equal(await page.evaluate(() => window.__standin.requests), 1);
+  await page.evaluate(() => window.__standin.unplug());
+  await h.waitFor(page, /^The board was unplugged\.$/);
+  assert.equal(await page.$eval('#connect', (b) => b.disabled), false);
   await h.close(page);
 });
 

@@ -95,6 +95,13 @@ export function installStandin(config) {
     return [await device()];
   };
   standin.go = () => standin.held && standin.held();
+  // The board pulled out while nothing runs: the system tells the page at once.
+  standin.unplug = () => {
+    standin.board.unplug();
+    const event = new Event('disconnect');
+    event.device = standin.device;
+    hid.dispatchEvent(event);
+  };
   standin.flash = () => {
     const bytes = standin.board.flash();
     let text = '';
