@@ -111,7 +111,7 @@ test('a bus held by the machine, a poll that runs out, a status that never comes
   const at = await exchanges(mute);
   await mute.evaluate((n) => { for (let i = 0; i < 400; i++) window.__standin.board.injectFault('refuse', n + i); }, at + 200);
   await h.click(mute, 'Write');
-  assert.match((await h.waitFor(mute, /did not answer/)).alert, /Check the cable, re-plug the board and press Connect\.$/);
+  assert.match((await h.waitFor(mute, /did not answer/)).alert, /While writing game\.dol: .*Check the cable, re-plug the board and press Connect\.$/);
   await h.step(mute, '11-no-answer');
   await h.close(mute);
 });

@@ -383,19 +383,21 @@ class Page {
     const drawing = setInterval(() => this.progress(progress), kDrawEveryMs);
     const done = await runJob(this.session, this.link, () => this.progress(progress));
     clearInterval(drawing);
-    let ok = done;
-    if (!done) ok = await this.failed(what);
+    const stopped = !done && this.session.failureKind() === 'Stopped';
+    if (!done) await this.failed(what);
     this.busy = false;
     $('progress').value = done ? $('progress').max : 0;
     $('progress-text').textContent = '';
-    if (changes && this.connected() && !this.unplugged) {
-      await this.keepSimFlash(false);
+    if (changes && this.connected()) await this.keepSimFlash(false);
+    // The slots as they now are. After a failure the message says what they hold instead: the
+    // board failed once, and a read that failed too would hide that message.
+    if (changes && this.connected() && (done || stopped)) {
       this.session.startCatalogue();
       if (!(await runJob(this.session, this.link))) await this.failed('reading the slots');
     }
     if (this.unplugged) await this.release();
     this.render();
-    return ok;
+    return done;
   }
 
   progress(progress) {
@@ -427,11 +429,11 @@ class Page {
     if (kind === 'Stopped') {
       const release = session.releaseFailed() ? ` The bus could not be given back: ${session.failureText()}.` : '';
       this.status(`Cancelled ${what}: ${holds}.${release}`);
-      return false;
+      return;
     }
     if (this.unplugged) {
       this.alert(`The board was unplugged while ${what}: ${holds}. Plug it in again and press Connect.`);
-      return false;
+      return;
     }
     const advice = words.kAdvice[kind] || '';
     const message = kind === 'Mismatch' ? sentence(session.failureText()) : `${sentence(session.failureText())} While ${what}: ${holds}.`;
@@ -441,7 +443,6 @@ class Page {
       session.startRelease();
       await runJob(session, this.link);
     }
-    return false;
   }
 
   // ---- the acts
