@@ -225,4 +225,9 @@ Operation::Next ReadCatalogue::NextTransfer(TransferOrder& order, Failure&) {
     }
 }
 
+bool BiosInSlotZero(const Catalogue& catalogue) {
+    return catalogue.map[0].state == SlotState::Used && catalogue.map[0].owner == 0 &&
+           MagicIs(catalogue.headers[0], kMagicBios);
+}
+
 }  // namespace core

@@ -159,6 +159,9 @@ struct Catalogue {
     uint32_t storedSize[kSlotCount] = {};
 };
 
+// Whether slot 0 holds a bootable image: a run head with the "(C) " magic.
+bool BiosInSlotZero(const Catalogue& catalogue);
+
 // The catalogue under one bus request: the bus taken, the header of every run head read (the
 // slots of a run after its head are skipped), the bus given back.
 class ReadCatalogue : public Operation {

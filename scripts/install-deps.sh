@@ -18,7 +18,19 @@ PACKAGES=(
     libhidapi-dev libcli11-dev nlohmann-json3-dev
     # the packages (scripts/package.sh) and their checks: dpkg-shlibdeps, lintian, the zip
     dpkg-dev lintian zip unzip
+    # the web page (scripts/web.sh): emscripten compiles the engine to WebAssembly, its tests
+    # run in a headless Chromium
+    emscripten chromium
 )
+
+# Node.js and npm for the web page's tests and emscripten: Debian's own, unless a Node.js of
+# another origin (which brings its npm) is on the machine already.
+if ! command -v node >/dev/null 2>&1; then
+    PACKAGES+=(nodejs)
+fi
+if ! command -v npm >/dev/null 2>&1; then
+    PACKAGES+=(npm)
+fi
 
 # libFuzzer's runtime comes in a package named after clang's major version: the one that matches
 # the clang installed (or about to be: Debian 12's is 14).

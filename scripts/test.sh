@@ -12,6 +12,8 @@
 #   7. kelm-demo.exe (kelm.exe checked to hold nothing of it) and the end-to-end tests: the
 #      demo under Wine and Xvfb, worked from outside.
 #   8. the packages (scripts/package.sh): the kelmtool .deb and the Windows zip, checked.
+#   9. the web page (scripts/web.sh build): the site with the engine in WebAssembly, and its
+#      tests in a headless Chromium (tests/web/, node --test), each test counted.
 # Goes on after a failure so that one run shows them all; exits non-zero if anything failed.
 # The last line counts every test and check: "summary: N passed, M failed".
 #
@@ -367,5 +369,29 @@ if step "packages: build" bash scripts/package.sh; then
     "${wine_env[@]}" wineserver -k 2>/dev/null
 fi
 echo "time: packages $((SECONDS - started)) s"
+
+# 9. The web page: build/web/site/ built by emscripten (scripts/web.sh build, which also installs
+# the npm packages of package-lock.json), then its tests under node --test, each in a headless
+# Chromium of its own against the site on a loopback port and the HID stand-in, compared with
+# step 1's kelmtool. Every test is counted; a run that hangs is ended.
+started=$SECONDS
+if step "web: build" bash scripts/web.sh build; then
+    web_log=$(mktemp)
+    KELMTOOL="$PWD/build/host/kelmtool" timeout -k 30 1800 node --test --test-reporter=tap tests/web/ 2>&1 |
+        tee "$web_log"
+    web_passed=$(sed -nE 's/^# pass ([0-9]+)$/\1/p' "$web_log" | tail -n 1)
+    web_failed=$(sed -nE 's/^# fail ([0-9]+)$/\1/p' "$web_log" | tail -n 1)
+    web_cancelled=$(sed -nE 's/^# cancelled ([0-9]+)$/\1/p' "$web_log" | tail -n 1)
+    rm -f "$web_log"
+    if [[ -z "$web_passed" || -z "$web_failed" ]]; then
+        fail "web: no result (node --test tests/web/ failed or timed out)"
+    else
+        web_failed=$((web_failed + ${web_cancelled:-0}))
+        passed=$((passed + web_passed))
+        failed=$((failed + web_failed))
+        [[ $web_failed -eq 0 ]] || failures+=("web: $web_failed tests")
+    fi
+fi
+echo "time: web page $((SECONDS - started)) s"
 
 finish

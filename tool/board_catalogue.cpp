@@ -34,13 +34,3 @@ Outcome RunOfSlot(const BoardCatalogue& catalogue, int slot, int& first, int& co
     count = RunOf(catalogue.map, first);
     return {};
 }
-
-bool BiosInSlotZero(const BoardCatalogue& catalogue) {
-    return catalogue.map[0].state == SlotState::Used && catalogue.map[0].owner == 0 &&
-           MagicIs(catalogue.headers[0], kMagicBios);
-}
-
-std::string SlotRange(int first, int count) {
-    if (count == 1) return "slot " + std::to_string(first);
-    return "slots " + std::to_string(first) + "-" + std::to_string(first + count - 1);
-}

@@ -9,6 +9,7 @@
 #include "board_session.h"
 #include "core/operations.h"
 #include "core/slot_map.h"
+#include "core/stopped_write.h"
 #include "outcome.h"
 
 using BoardCatalogue = core::Catalogue;
@@ -40,9 +41,3 @@ class CataloguedBoard {
     int first_ = 0;
     int count_ = 0;
 };
-
-// Whether slot 0 holds a bootable image: a run head with the "(C) " magic.
-bool BiosInSlotZero(const BoardCatalogue& catalogue);
-
-// "slot 4" or "slots 4-6".
-std::string SlotRange(int first, int count);

@@ -34,11 +34,8 @@ Outcome RunErase(ToolContext& context, const EraseArguments& arguments) {
         if (done.interrupted() && !erased.empty()) {
             // The first slot went first, and with it the header: what is left reads as free or
             // as whatever its first bytes look like.
-            return done.Said("interrupted: " + SlotRange(first, static_cast<int>(erased.size())) +
-                             " of " + SlotRange(first, count) + " were erased; " +
-                             SlotRange(slot, first + count - slot) +
-                             " still hold the rest of the image and may read as ???; erase them "
-                             "to finish");
+            return done.Said("interrupted: " +
+                             DescribeStoppedErase(first, count, static_cast<int>(erased.size())));
         }
         KELM_TRY(done);
         erased.push_back(slot);

@@ -7,7 +7,7 @@
 #include "board_connection.h"
 #include "command.h"
 #include "commands.h"
-#include "printable.h"
+#include "core/printable.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "command.h"
 #include "commands.h"
 #include "core/input_text.h"
+#include "core/printable.h"
 #include "interrupt.h"
 #include "numbers.h"
-#include "printable.h"
 
 namespace {
 

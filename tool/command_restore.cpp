@@ -73,17 +73,10 @@ Outcome RunRestore(ToolContext& context, const RestoreArguments& arguments) {
         return {};
     }();
     if (restored.interrupted()) {
-        std::string holds;
-        if (written) {
-            holds = "the flash holds " + arguments.file + ", written but not verified";
-        } else if (erased == 0) {
-            holds = "nothing was changed";
-        } else if (erased < kSlotCount) {
-            holds = SlotRange(0, erased) + " were erased; the rest of the flash is as it was";
-        } else {
-            holds = "the flash was erased and holds part of " + arguments.file +
-                    " without the slots' headers: every slot reads as free";
-        }
+        ImageWriteStage stage;
+        stage.erased = erased;
+        stage.written = written;
+        const std::string holds = DescribeStoppedRestore(arguments.file, stage);
         return restored.Said("interrupted: " + holds);
     }
     KELM_TRY(restored);

@@ -32,19 +32,5 @@ Outcome FlashImage(BoardSession& session, ImageFile& image, int start, bool veri
 }
 
 std::string DescribeStoppedWrite(const ImageFile& image, int start, const ImageWriteStage& stage) {
-    const std::string slots = SlotRange(start, image.slots);
-    if (stage.written) return slots + " hold " + image.path + ", written but not verified";
-    if (stage.erased == 0) return "nothing was changed";
-    if (stage.erased < image.slots) {
-        return SlotRange(start, stage.erased) + " of " + slots +
-               " were erased (they were free); nothing else was changed";
-    }
-    // Only the first slot's header is held back, so the slots after it hold their data from
-    // offset 0 and read as whatever those bytes look like.
-    const std::string rest = image.slots == 1
-                                 ? ""
-                                 : ", " + SlotRange(start + 1, image.slots - 1) +
-                                       " may read as ??? until they are written or erased";
-    return slots + " hold part of " + image.path + " without its header: slot " +
-           std::to_string(start) + " reads as free" + rest + "; nothing else was changed";
+    return DescribeStoppedWrite(image.path, start, image.slots, stage);
 }

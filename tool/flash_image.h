@@ -4,15 +4,10 @@
 #pragma once
 
 #include "board_session.h"
+#include "core/stopped_write.h"
 #include "image_file.h"
 #include "outcome.h"
 #include "progress.h"
-
-// How far a write got, for the message that says what the flash holds when it stopped.
-struct ImageWriteStage {
-    int erased = 0;        // slots erased, from the first
-    bool written = false;  // the whole image, header included
-};
 
 // Writes image at slot start (the slots must be free, the caller holds the bus), then verifies
 // everything its chunks covered when verify is set.

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "core/slot_header.h"
+#include "core/image_check.h"
 #include "outcome.h"
 
 struct FileCloser {
@@ -16,22 +16,12 @@ struct FileCloser {
 };
 using ReadOnlyFile = std::unique_ptr<std::FILE, FileCloser>;
 
-struct ImageFile {
+// The checks and the layout are core/'s (image_check.h), shared with the web page.
+struct ImageFile : ImageLayout {
     std::string path;      // as given
     std::string nameText;  // what goes into the name field: the absolute path
-    ImageKind kind = ImageKind::Bios;
-    uint64_t fileLength = 0;
-    uint64_t imageLength = 0;  // L: header part and file, as on the flash
-    int32_t slots = 0;
-    int32_t alignMask = 0;
-    uint8_t headerPart[kVgcHeaderPartSize] = {};
-    uint32_t headerPartSize = 0;
     ReadOnlyFile file;
 };
-
-// "gcb", "dol", "elf" or "vgc" (any case), as --kind takes them and extensions name them.
-std::optional<ImageKind> KindFromName(const std::string& name);
-const char* KindName(ImageKind kind);
 
 // Opens and checks an image file: readable, a known kind (from --kind or the extension), a VGC
 // not marked encrypted, a .gcb longer than its header. Every refusal is BadInput.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "catalogue/catalogue_scan.h"
+#include "core/disconnect_notice.h"
 #include "core/flash_layout.h"
 #include "device/command_protocol.h"
 #include "device/hid_access.h"
@@ -30,10 +31,6 @@ constexpr char kConnectCaption[] = "&Connect to kelm";
 constexpr char kReconnectCaption[] = "Connect to kelm";
 constexpr char kDisconnectCaption[] = "&Disconnect";
 constexpr char kConnectFailedText[] = "Failed to connect to kelm.\n\nTry to re-plug the USB cable";
-constexpr char kBiosNoticeText[] = "Remember unplugging USB if you want to boot!\n";
-constexpr char kBiosNoticeTitle[] = "Note";
-constexpr char kNoBiosText[] = "No Bios is flashed into KELM!\nNo boot is possible!\n";
-constexpr char kNoBiosTitle[] = "Warning";
 
 // The bits of a WM_SYSCOMMAND code that are the command; Windows uses the low four itself.
 constexpr WPARAM kSysCommandMask = 0xFFF0;

@@ -1,5 +1,5 @@
 // Board text made safe for a terminal.
-#include "printable.h"
+#include "core/printable.h"
 
 #include <cstdio>
 

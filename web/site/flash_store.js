@@ -1,0 +1,43 @@
+// The simulated board's flash kept in the browser (IndexedDB), so that it outlives a reload.
+
+const kDatabase = 'kelm';
+const kStore = 'flash';
+const kKey = 'simulated-board';
+
+function request(r) {
+  return new Promise((resolve, reject) => {
+    r.onsuccess = () => resolve(r.result);
+    r.onerror = () => reject(r.error);
+  });
+}
+
+async function database() {
+  const opening = indexedDB.open(kDatabase, 1);
+  opening.onupgradeneeded = () => opening.result.createObjectStore(kStore);
+  return request(opening);
+}
+
+// The flash kept last time, or null.
+export async function loadFlash() {
+  const db = await database();
+  try {
+    const kept = await request(db.transaction(kStore).objectStore(kStore).get(kKey));
+    return kept ? new Uint8Array(kept) : null;
+  } finally {
+    db.close();
+  }
+}
+
+export async function saveFlash(bytes) {
+  const db = await database();
+  try {
+    const transaction = db.transaction(kStore, 'readwrite');
+    transaction.objectStore(kStore).put(bytes.slice().buffer, kKey);
+    await new Promise((resolve, reject) => {
+      transaction.oncomplete = resolve;
+      transaction.onerror = () => reject(transaction.error);
+    });
+  } finally {
+    db.close();
+  }
+}

@@ -1,0 +1,303 @@
+// The web page's session with one board: its jobs built from the operations kelmtool runs, in the
+// same order, so that the page and kelmtool send the same reports for the same act.
+#include "web/wasm/board_session.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "core/flash_layout.h"
+
+namespace web {
+
+namespace {
+
+const char kErasing[] = "erasing";
+const char kWriting[] = "writing";
+const char kVerifying[] = "verifying";
+const char kReading[] = "reading";
+
+std::unique_ptr<core::Operation> Single(core::SingleTransfer transfer) {
+    return std::make_unique<core::SingleTransfer>(transfer);
+}
+
+std::string Needs(const ImageLayout& image) {
+    return std::to_string(image.slots) + " slot" + (image.slots == 1 ? "" : "s") +
+           (image.alignMask != 0 ? ", starting at an even slot" : "");
+}
+
+}  // namespace
+
+uint8_t* BoardSession::FileBuffer(uint32_t length) {
+    imageReady_ = false;
+    file_.assign(length, 0);
+    return file_.data();
+}
+
+std::string BoardSession::PrepareImage(const std::string& fileName) {
+    imageReady_ = false;
+    const size_t dot = fileName.rfind('.');
+    const auto kind =
+        dot == std::string::npos ? std::nullopt : KindFromName(fileName.substr(dot + 1));
+    if (!kind) {
+        return "cannot tell the kind of " + fileName +
+               " from its name: choose a .gcb, .dol, .elf or .vgc file";
+    }
+    uint8_t head[kImageHeadSize] = {};
+    std::memcpy(head, file_.data(), std::min<size_t>(file_.size(), kImageHeadSize));
+    if (const auto refusal = RefusalOf(*kind, file_.size(), head, fileName)) return *refusal;
+    LayOutImage(*kind, file_.size(), head, fileName, image_);
+    if (image_.slots > kSlotCount) return fileName + " needs more than the 32 slots of the flash";
+    fileName_ = fileName;
+    imageSource_ = std::make_unique<ImageSource>(image_, file_);
+    imageReady_ = true;
+    return "";
+}
+
+bool BoardSession::CanPlaceImage(int start) const {
+    return imageReady_ && CanPlaceOn(catalogue_.map, start, image_.slots, image_.alignMask);
+}
+
+int BoardSession::FirstPlaceForImage() const {
+    return imageReady_ ? FirstPlaceOn(catalogue_.map, image_.slots, image_.alignMask) : -1;
+}
+
+uint8_t* BoardSession::DumpBuffer(uint32_t length) {
+    dump_.assign(length, 0);
+    return dump_.data();
+}
+
+std::string BoardSession::CheckDump(const std::string& fileName) {
+    dumpName_ = fileName;
+    if (dump_.size() == kFlashSize) return "";
+    return fileName + " is " + std::to_string(dump_.size()) + " bytes long, not a dump of " +
+           std::to_string(kFlashSize);
+}
+
+void BoardSession::Begin(std::unique_ptr<Job> job, Changes changes,
+                         const core::EraseSlots* erasing) {
+    changes_ = changes;
+    erasing_ = erasing;
+    job_ = std::move(job);
+    report_ = nullptr;
+    engine_.Start(*job_);
+}
+
+void BoardSession::StartCatalogue() {
+    reading_ = core::Catalogue();
+    auto job = std::make_unique<Job>();
+    job->Add(std::make_unique<core::ReadCatalogue>(reading_), kReading, 0,
+             [this] { catalogue_ = reading_; });
+    Begin(std::move(job), Changes::Nothing, nullptr);
+}
+
+void BoardSession::StartRelease() {
+    auto job = std::make_unique<Job>();
+    job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
+    Begin(std::move(job), Changes::Nothing, nullptr);
+}
+
+std::string BoardSession::StartWrite(int start, bool verify) {
+    if (!imageReady_) return "choose an image file first";
+    if (start < 0) {
+        start = FirstPlaceForImage();
+        if (start < 0) {
+            return "not enough free space for " + fileName_ + " (it needs " + Needs(image_) +
+                   "): erase something first";
+        }
+    } else if (!CanPlaceImage(start)) {
+        return "slot " + std::to_string(start) + " cannot take " + fileName_ + " (it needs " +
+               Needs(image_) + ")";
+    }
+    first_ = start;
+    count_ = image_.slots;
+    stage_ = ImageWriteStage();
+    const uint32_t address = static_cast<uint32_t>(start) * kSlotSize;
+    auto job = std::make_unique<Job>();
+    job->Add(Single(core::SingleTransfer::BusRequest()), "", 0);
+    auto erase = std::make_unique<core::EraseSlots>(start, image_.slots);
+    const core::EraseSlots* erasing = erase.get();
+    job->Add(std::move(erase), kErasing, static_cast<uint64_t>(image_.slots) * kSlotSize);
+    job->Add(std::make_unique<core::WriteFromSource>(address, image_.imageLength, *imageSource_,
+                                                     core::HeldBack::FirstSlot),
+             kWriting, image_.imageLength, [this] { stage_.written = true; });
+    if (verify) {
+        // Everything the window's chunks would have covered: the image and the 0xFF after it up
+        // to the end of its last chunk.
+        const uint64_t covered = (image_.imageLength + kChunkSize - 1) / kChunkSize * kChunkSize;
+        job->Add(std::make_unique<core::VerifyAgainstSource>(address, covered, *imageSource_),
+                 kVerifying, covered);
+    }
+    job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
+    Begin(std::move(job), Changes::Image, erasing);
+    return "";
+}
+
+std::string BoardSession::RunOfSlot(int slot) {
+    if (slot < 0 || slot >= kSlotCount) {
+        return "slot " + std::to_string(slot) + " does not exist (0 to 31)";
+    }
+    if (catalogue_.map[slot].state == SlotState::Free) {
+        return "slot " + std::to_string(slot) + " is free";
+    }
+    first_ = catalogue_.map[slot].owner;
+    count_ = RunOf(catalogue_.map, first_);
+    return "";
+}
+
+std::string BoardSession::StartBackup(int slot) {
+    const std::string refused = RunOfSlot(slot);
+    if (!refused.empty()) return refused;
+    const uint64_t bytes = static_cast<uint64_t>(count_) * kSlotSize;
+    read_.clear();
+    read_.reserve(static_cast<size_t>(bytes));
+    readSink_ = std::make_unique<BufferSink>(read_);
+    auto job = std::make_unique<Job>();
+    job->Add(Single(core::SingleTransfer::BusRequest()), "", 0);
+    job->Add(std::make_unique<core::ReadToSink>(static_cast<uint32_t>(first_) * kSlotSize, bytes,
+                                                *readSink_),
+             kReading, bytes);
+    job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
+    Begin(std::move(job), Changes::Nothing, nullptr);
+    return "";
+}
+
+void BoardSession::StartDump() {
+    first_ = 0;
+    count_ = kSlotCount;
+    read_.clear();
+    read_.reserve(kFlashSize);
+    readSink_ = std::make_unique<BufferSink>(read_);
+    auto job = std::make_unique<Job>();
+    job->Add(Single(core::SingleTransfer::BusRequest()), "", 0);
+    job->Add(std::make_unique<core::ReadToSink>(0, kFlashSize, *readSink_), kReading, kFlashSize);
+    job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
+    Begin(std::move(job), Changes::Nothing, nullptr);
+}
+
+std::string BoardSession::StartErase(int slot) {
+    const std::string refused = RunOfSlot(slot);
+    if (!refused.empty()) return refused;
+    stage_ = ImageWriteStage();
+    auto job = std::make_unique<Job>();
+    job->Add(Single(core::SingleTransfer::BusRequest()), "", 0);
+    auto erase = std::make_unique<core::EraseSlots>(first_, count_);
+    const core::EraseSlots* erasing = erase.get();
+    job->Add(std::move(erase), kErasing, static_cast<uint64_t>(count_) * kSlotSize);
+    job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
+    Begin(std::move(job), Changes::Run, erasing);
+    return "";
+}
+
+std::string BoardSession::StartVerify(int slot) {
+    if (!imageReady_) return "choose an image file first";
+    const std::string refused = RunOfSlot(slot);
+    if (!refused.empty()) return refused;
+    // An image that runs past the flash's end was never written there, however well its first
+    // slots compare.
+    if (first_ + image_.slots > kSlotCount) {
+        return "verify failed: " + fileName_ + " needs " + std::to_string(image_.slots) +
+               " slots, but from slot " + std::to_string(first_) + " the flash has only " +
+               std::to_string(kSlotCount - first_);
+    }
+    nameDiffers_ = false;
+    const uint32_t address = static_cast<uint32_t>(first_) * kSlotSize;
+    const uint64_t runBytes = static_cast<uint64_t>(count_) * kSlotSize;
+    const uint64_t imageBytes = static_cast<uint64_t>(image_.slots) * kSlotSize;
+    const uint64_t length =
+        std::min<uint64_t>(std::max(runBytes, imageBytes), kFlashSize - address);
+    auto job = std::make_unique<Job>();
+    job->Add(Single(core::SingleTransfer::BusRequest()), "", 0);
+    // The name field holds the name the file had when it was written; a file written under
+    // another differs there only, which is reported but is no mismatch.
+    job->Add(std::make_unique<core::ReadInto>(address, storedHead_, kHeaderSize), kReading,
+             kHeaderSize, [this] {
+                 nameDiffers_ = image_.kind != ImageKind::Bios &&
+                                std::memcmp(storedHead_ + kNameOffset,
+                                            image_.headerPart + kNameOffset, kNameSize) != 0;
+                 if (nameDiffers_) {
+                     std::memcpy(image_.headerPart + kNameOffset, storedHead_ + kNameOffset,
+                                 kNameSize);
+                 }
+             });
+    job->Add(std::make_unique<core::VerifyAgainstSource>(address, length, *imageSource_),
+             kVerifying, length);
+    job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
+    Begin(std::move(job), Changes::Nothing, nullptr);
+    return "";
+}
+
+void BoardSession::StartRestore(bool verify) {
+    first_ = 0;
+    count_ = kSlotCount;
+    stage_ = ImageWriteStage();
+    dumpSource_ = std::make_unique<BufferSource>(dump_);
+    auto job = std::make_unique<Job>();
+    job->Add(Single(core::SingleTransfer::BusRequest()), "", 0);
+    auto erase = std::make_unique<core::EraseSlots>(0, kSlotCount);
+    const core::EraseSlots* erasing = erase.get();
+    job->Add(std::move(erase), kErasing, kFlashSize);
+    job->Add(std::make_unique<core::WriteFromSource>(0, kFlashSize, *dumpSource_,
+                                                     core::HeldBack::EverySlot),
+             kWriting, kFlashSize, [this] { stage_.written = true; });
+    if (verify) {
+        job->Add(std::make_unique<core::VerifyAgainstSource>(0, kFlashSize, *dumpSource_),
+                 kVerifying, kFlashSize);
+    }
+    job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
+    Begin(std::move(job), Changes::Everything, erasing);
+}
+
+int BoardSession::Next(double nowMs) {
+    const core::LinkStep step = engine_.Next(static_cast<uint64_t>(nowMs));
+    report_ = step.report;
+    return static_cast<int>(step.kind);
+}
+
+std::string BoardSession::FailureText() const { return core::Describe(engine_.failure()); }
+
+std::string BoardSession::StoppedText() const {
+    ImageWriteStage stage = stage_;
+    if (erasing_ != nullptr) stage.erased = erasing_->erased();
+    switch (changes_) {
+        case Changes::Image:
+            return DescribeStoppedWrite(fileName_, first_, count_, stage);
+        case Changes::Run:
+            if (stage.erased > 0) return DescribeStoppedErase(first_, count_, stage.erased);
+            // A stop comes between two erases; a failure may come in the middle of the first.
+            return engine_.failure().kind == core::FailureKind::Stopped
+                       ? "nothing was changed"
+                       : "slot " + std::to_string(first_) +
+                             " may be erased in part, the rest of its image is as it was; erase "
+                             "it again";
+        case Changes::Everything:
+            return DescribeStoppedRestore(dumpName_, stage);
+        case Changes::Nothing:
+        default:
+            return "nothing was changed";
+    }
+}
+
+std::string BoardSession::NameOf(int slot) const {
+    const SlotHeader& header = catalogue_.headers[slot];
+    return std::string(header.name, strnlen(header.name, kNameSize));
+}
+
+std::string BoardSession::MagicHex(int slot) const {
+    char text[9];
+    const uint8_t* magic = reinterpret_cast<const uint8_t*>(catalogue_.headers[slot].magic);
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x", magic[0], magic[1], magic[2], magic[3]);
+    return text;
+}
+
+void BoardSession::ApplyInput(const uint8_t* report) {
+    static_cast<void>(ApplyInputReport(inputState_, report));
+}
+
+std::string BoardSession::InputText() const {
+    char text[kInputTextSize];
+    RenderInputState(inputState_, text);
+    return std::string(text, strnlen(text, sizeof text));
+}
+
+}  // namespace web
