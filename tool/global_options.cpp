@@ -23,7 +23,7 @@ void GlobalOptions::Declare(CLI::App& app, ToolOptions& options) {
                               "limit of every status poll of the board (default 30; 0.1 to 3600)")
                    ->type_name("SECONDS");
     app.add_flag("--json", options.json, "one JSON document on standard output");
-    app.add_flag("--quiet", options.quiet, "no progress bar");
+    app.add_flag("-q,--quiet", options.quiet, "no progress bar");
     app.add_flag("--trace", options.trace, "every report exchanged, on standard error");
 }
 

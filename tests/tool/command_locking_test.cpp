@@ -40,7 +40,7 @@ struct FileHolder {
 void ExpectRefused(const ToolRun& run, bool json, int exitCode, const std::string& line) {
     EXPECT_EQ(run.exitCode, exitCode);
     EXPECT_EQ(run.err, line + "\n");
-    const nlohmann::json error = {{"error", line.substr(line.find(": ") + 2)}};
+    const nlohmann::json error = {{"error", line.substr(line.find(": ") + 2)}, {"schema", 1}};
     EXPECT_EQ(json ? nlohmann::json::parse(run.out) : nlohmann::json(run.out),
               json ? error : nlohmann::json(""));
 }

@@ -247,7 +247,8 @@ TEST_F(RefusalTest, EveryRefusalLeavesTheFlashAsItWas) {
             if (json) {
                 const nlohmann::json reply = nlohmann::json::parse(run.out);
                 EXPECT_EQ(reply,
-                          nlohmann::json({{"error", lines[0].substr(lines[0].find(": ") + 2)}}));
+                          nlohmann::json({{"error", lines[0].substr(lines[0].find(": ") + 2)},
+                                          {"schema", 1}}));
             } else {
                 EXPECT_EQ(run.out, "");
             }
