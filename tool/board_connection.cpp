@@ -8,6 +8,7 @@
 
 #include "hardware_link.h"
 #include "interrupt.h"
+#include "progress.h"
 #include "sim_link.h"
 
 namespace {
@@ -33,12 +34,25 @@ Outcome BoardConnection::Open(const ToolOptions& options) {
     KELM_TRY(CheckBoardChoice(options));
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration<double>(std::max(options.waitSeconds, 0.0));
+    bool waiting = false;
     for (;;) {
         bool worthWaiting = false;
         const Outcome opened = options.simFile.empty() ? OpenAttached(options.path, worthWaiting)
                                                        : OpenSim(options.simFile, worthWaiting);
         if (opened.ok()) break;
-        if (!worthWaiting || std::chrono::steady_clock::now() >= deadline) return opened;
+        if (!worthWaiting || std::chrono::steady_clock::now() >= deadline) {
+            if (!waiting) return opened;
+            char after[64];
+            std::snprintf(after, sizeof after, " (gave up after waiting %g s)",
+                          options.waitSeconds);
+            return opened.Said(opened.message() + after);
+        }
+        // Someone at a terminal is told why nothing happens; a script's log is not.
+        if (!waiting && IsTerminal(stderr)) {
+            std::fprintf(stderr, "kelmtool: waiting up to %g s for the board (%s)...\n",
+                         options.waitSeconds, opened.message().c_str());
+        }
+        waiting = true;
         std::this_thread::sleep_for(kWaitPoll);
     }
     if (options.trace) trace_ = std::make_unique<TraceLink>(*link_, stderr);

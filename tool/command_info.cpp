@@ -1,4 +1,4 @@
-// info: the slot map and the images on the board.
+// info: the slot map and the images on the board, or what an image file or a dump holds.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -7,6 +7,9 @@
 #include "board_connection.h"
 #include "command.h"
 #include "commands.h"
+#include "executable_summary.h"
+#include "image_file.h"
+#include "input_file.h"
 #include "printable.h"
 
 namespace {
@@ -78,13 +81,22 @@ std::string NameOf(const SlotHeader& header) {
     return std::string(header.name, strnlen(header.name, kNameSize));
 }
 
-}  // namespace
+// The catalogue a dump holds, classified as a board's is read: the header of each run's head.
+Outcome ReadDumpCatalogue(ReadOnlyFile& dump, const std::string& path, BoardCatalogue& catalogue) {
+    for (int slot = 0; slot < kSlotCount;) {
+        SlotHeader& header = catalogue.headers[slot];
+        if (std::fseek(dump.get(), static_cast<long>(slot) * kSlotSize, SEEK_SET) != 0 ||
+            std::fread(&header, 1, kHeaderSize, dump.get()) != kHeaderSize) {
+            return Outcome::Fail(ExitCode::Failed, "could not read " + path);
+        }
+        HeaderToHostOrder(header);
+        catalogue.storedSize[slot] = header.size;
+        slot += ClassifySlot(header, slot, catalogue.map, catalogue.labels);
+    }
+    return {};
+}
 
-Outcome RunInfo(ToolContext& context) {
-    CataloguedBoard board;
-    KELM_TRY(board.Open(context.options));
-    const BoardCatalogue& catalogue = board.catalogue();
-
+void ShowCatalogue(ToolContext& context, const BoardCatalogue& catalogue) {
     nlohmann::json slots = nlohmann::json::array();
     nlohmann::json images = nlohmann::json::array();
     for (int slot = 0; slot < kSlotCount; ++slot) {
@@ -132,6 +144,61 @@ Outcome RunInfo(ToolContext& context) {
     context.reply.data["slots"] = slots;
     context.reply.data["images"] = images;
     context.reply.data["bios_in_slot0"] = bios;
+}
+
+// An image file as a write would put it on the board, and what its own header says.
+Outcome ShowImage(ToolContext& context, const InfoArguments& arguments) {
+    ImageFile image;
+    KELM_TRY(OpenImage(arguments.file, arguments.kind, image));
+    ExecutableSummary executable;
+    KELM_TRY(SummarizeExecutable(image, executable));
+    SlotHeader header;
+    std::memcpy(&header, image.headerPart, kHeaderSize);
+    const uint32_t sizeField = ReadBigEndian32(image.headerPart + kSizeOffset);
+    const bool fits = image.slots <= kSlotCount;
+    const std::string slots = fits ? std::to_string(image.slots) : "more than 32";
+    Reply& reply = context.reply;
+    reply.Line(arguments.file + ": " + KindName(image.kind) + ", " +
+               std::to_string(image.fileLength) + " bytes (" + std::to_string(image.imageLength) +
+               " on the flash)");
+    reply.Line("needs " + slots + (image.slots == 1 ? " slot" : " slots") +
+               (image.alignMask != 0 ? ", starting at an even slot" : ", starting at any slot"));
+    reply.Line("header: " + KindOf(header) + ", size " + std::to_string(sizeField) + ", name " +
+               Printable(NameOf(header)));
+    if (!executable.text.empty()) reply.Line(executable.text);
+    reply.data["file"] = arguments.file;
+    reply.data["kind"] = KindName(image.kind);
+    reply.data["bytes"] = image.fileLength;
+    reply.data["image_bytes"] = image.imageLength;
+    if (fits) reply.data["slots"] = image.slots;
+    reply.data["even_start"] = image.alignMask != 0;
+    reply.data["magic_hex"] = MagicHex(header);
+    reply.data["name"] = NameOf(header);
+    reply.data["size"] = sizeField;
+    if (!executable.text.empty()) reply.data[KindName(image.kind)] = executable.data;
+    return {};
+}
+
+// A file instead of the board: a dump's catalogue, or an image's. The file is only read.
+Outcome ShowFile(ToolContext& context, const InfoArguments& arguments) {
+    ReadOnlyFile file;
+    uint64_t size = 0;
+    KELM_TRY(OpenRegularFile(arguments.file, file, size));
+    if (size != kFlashSize || arguments.kind) return ShowImage(context, arguments);
+    BoardCatalogue catalogue;
+    KELM_TRY(ReadDumpCatalogue(file, arguments.file, catalogue));
+    ShowCatalogue(context, catalogue);
+    context.reply.data["file"] = arguments.file;
+    return {};
+}
+
+}  // namespace
+
+Outcome RunInfo(ToolContext& context, const InfoArguments& arguments) {
+    if (!arguments.file.empty()) return ShowFile(context, arguments);
+    CataloguedBoard board;
+    KELM_TRY(board.Open(context.options));
+    ShowCatalogue(context, board.catalogue());
     return {};
 }
 
@@ -140,7 +207,9 @@ namespace {
 class InfoCommand : public Command {
   public:
     const char* name() const override { return "info"; }
-    const char* summary() const override { return "the slot map and the images on the board"; }
+    const char* summary() const override {
+        return "the slot map and the images on the board, or what a file holds";
+    }
     std::vector<Example> examples() const override {
         return {
             {"kelmtool info", "the slot map and the images on the board"},
@@ -148,8 +217,21 @@ class InfoCommand : public Command {
             {"kelmtool info game.dol", "what writing game.dol would take, without a board"},
         };
     }
-    void Declare(CLI::App&) override {}
-    Outcome Run(ToolContext& context) override { return RunInfo(context); }
+    void Declare(CLI::App& command) override {
+        command.add_option("FILE", arguments_.file,
+                           "an image or a 2 MB dump to describe instead of the board");
+        command.add_option("--kind", kind_, "the file's kind, instead of its extension")
+            ->check(CLI::IsMember(KindChoices()));
+    }
+    Outcome Settle() override {
+        if (!kind_.empty()) arguments_.kind = KindFromName(kind_);
+        return {};
+    }
+    Outcome Run(ToolContext& context) override { return RunInfo(context, arguments_); }
+
+  private:
+    InfoArguments arguments_;
+    std::string kind_;
 };
 
 }  // namespace

@@ -156,7 +156,9 @@ namespace {
 class WriteCommand : public Command {
   public:
     const char* name() const override { return "write"; }
-    const char* summary() const override { return "write an image file into free slots"; }
+    const char* summary() const override {
+        return "write image files into free slots, one after another";
+    }
     std::vector<Example> examples() const override {
         return {
             {"kelmtool write game.dol", "into the first free slots, then verified"},

@@ -9,6 +9,10 @@
 #include "outcome.h"
 #include "tool_context.h"
 
+struct InfoArguments {
+    std::string file;  // an image or a dump, described without a board; empty: the board
+    std::optional<ImageKind> kind;
+};
 struct WriteArguments {
     std::vector<std::string> files;  // written in this order, as one write after another
     std::optional<ImageKind> kind;   // of every file
@@ -46,7 +50,7 @@ struct MonitorArguments {
 };
 
 Outcome RunList(ToolContext& context);
-Outcome RunInfo(ToolContext& context);
+Outcome RunInfo(ToolContext& context, const InfoArguments& arguments);
 Outcome RunWrite(ToolContext& context, const WriteArguments& arguments);
 Outcome RunBackup(ToolContext& context, const BackupArguments& arguments);
 Outcome RunErase(ToolContext& context, const EraseArguments& arguments);

@@ -69,6 +69,8 @@ Argument Describe(const CLI::Option& option) {
 void Gather(const CLI::App& app, std::vector<Argument>& options,
             std::vector<Argument>& positionals) {
     for (const CLI::Option* option : app.get_options()) {
+        // A hidden option is kept for old scripts, not offered.
+        if (option->get_group().empty()) continue;
         if (option->get_positional()) {
             positionals.push_back(Describe(*option));
         } else {
@@ -331,8 +333,11 @@ std::string FishScript(const Shape& shape) {
     std::string script =
         "# fish completion for kelmtool, made by `kelmtool completion fish`.\n"
         "complete -c kelmtool -f\n";
+    // Before any command's name, whatever the words before it (option values among them).
+    const std::string none =
+        Quoted("not __fish_seen_subcommand_from " + Joined(shape.names, " "), true);
     for (const CommandShape& command : shape.commands) {
-        script += "complete -c kelmtool -n __fish_use_subcommand -a " + command.name + " -d " +
+        script += "complete -c kelmtool -n " + none + " -a " + command.name + " -d " +
                   Quoted(command.help, true) + "\n";
     }
     for (const Argument& option : shape.global) script += FishOption(option, "", shape.names);
