@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 
 #include "core/slot_header.h"
 
