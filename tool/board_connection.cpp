@@ -49,8 +49,10 @@ Outcome BoardConnection::Open(const ToolOptions& options) {
         }
         // Someone at a terminal is told why nothing happens; a script's log is not.
         if (!waiting && IsTerminal(stderr)) {
-            std::fprintf(stderr, "kelmtool: waiting up to %g s for the board (%s)...\n",
-                         options.waitSeconds, opened.message().c_str());
+            const bool inUse = opened.message() == kBoardInUseText;
+            std::fprintf(stderr, "kelmtool: waiting up to %g s for %s (Ctrl-C to stop)...\n",
+                         options.waitSeconds,
+                         inUse ? "the board, in use by another kelmtool" : "a kelm board");
         }
         waiting = true;
         std::this_thread::sleep_for(kWaitPoll);

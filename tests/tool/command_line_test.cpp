@@ -85,6 +85,24 @@ TEST_F(CommandLineTest, GlobalOptionsAnywhereAndShortForms) {
     }
 }
 
+// --wait on a terminal says it waits; giving up, it says how long it waited (terminal or not).
+TEST_F(CommandLineTest, WaitSaysItWaitsAndHowLong) {
+    const std::string line = std::string(KELMTOOL_PATH) + " --wait 0.3 info";
+    // script gives kelmtool a terminal; its status is kelmtool's, 3.
+    const int status = std::system(
+        ("cd " + folder + " && script -qec '" + line + "' /dev/null > terminal.txt 2>&1").c_str());
+    ASSERT_NE(status, -1);
+    const std::vector<uint8_t> shown = ReadBytes(Path("terminal.txt"));
+    const std::string text(shown.begin(), shown.end());
+    EXPECT_NE(text.find("kelmtool: waiting up to 0.3 s for a kelm board (Ctrl-C to stop)..."),
+              std::string::npos)
+        << text;
+    const ToolRun piped = RunTool({"--wait", "0.3", "info"}, folder);
+    EXPECT_EQ(piped.exitCode, 3);
+    EXPECT_EQ(Lines(piped.err).size(), 1u) << piped.err;
+    EXPECT_NE(piped.err.find("(gave up after waiting 0.3 s)\n"), std::string::npos) << piped.err;
+}
+
 // The bash script, run by bash, completes commands, options and --kind's values as the parser
 // takes them; zsh's and fish's come from the same table.
 TEST_F(CommandLineTest, CompletionScriptsOfferWhatTheParserTakes) {
