@@ -52,4 +52,8 @@ std::string ExampleList(const std::vector<Example>& examples);
 
 // The help of a SLOT argument, and the choices of --kind, shared by the commands that take them.
 constexpr char kSlotHelp[] = "any slot of the application, 0 to 31";
+// The help of the options that write and restore share.
+constexpr char kNoVerifyHelp[] = "do not read the flash back to compare";
+constexpr char kDryRunWriteHelp[] =
+    "read the catalogue and say what would be written; write nothing";
 const std::vector<std::string>& KindChoices();

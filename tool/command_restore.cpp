@@ -146,9 +146,8 @@ class RestoreCommand : public Command {
     void Declare(CLI::App& command) override {
         command.add_option("FILE", arguments_.file, "a dump of exactly 2097152 bytes")->required();
         command.add_flag("--yes", arguments_.yes, "do not ask");
-        command.add_flag("--dry-run", arguments_.dryRun,
-                         "read the catalogue and say what would be written; write nothing");
-        command.add_flag("--no-verify", noVerify_, "do not read the flash back to compare");
+        command.add_flag("--dry-run", arguments_.dryRun, kDryRunWriteHelp);
+        command.add_flag("--no-verify", noVerify_, kNoVerifyHelp);
         // Reading back is the default now; scripts that still ask for it are not refused.
         command.add_flag("--verify", verifyAsked_, "")->group("");
     }

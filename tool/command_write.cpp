@@ -178,9 +178,8 @@ class WriteCommand : public Command {
                                 "the first image's first slot, 0 to 31 (default: the first "
                                 "that can take it)")
                     ->type_name("N");
-        command.add_flag("--dry-run", arguments_.dryRun,
-                         "read the catalogue and say what would be written; write nothing");
-        command.add_flag("--no-verify", noVerify_, "do not read the flash back to compare");
+        command.add_flag("--dry-run", arguments_.dryRun, kDryRunWriteHelp);
+        command.add_flag("--no-verify", noVerify_, kNoVerifyHelp);
         // Reading back is the default now; scripts that still ask for it are not refused.
         command.add_flag("--verify", verifyAsked_, "")->group("");
     }
