@@ -36,7 +36,7 @@ Result Run(const std::string& flashFile, Command command) {
 Result Write(const std::string& flashFile, const std::string& image, int kind, int slot,
              bool verify) {
     WriteArguments arguments;
-    arguments.file = image;
+    arguments.files = {image};
     if (kind >= 0) arguments.kind = static_cast<ImageKind>(kind);
     if (slot >= 0) arguments.slot = slot;
     arguments.verify = verify;

@@ -16,6 +16,8 @@ PACKAGES=(
     clang gcovr googletest
     # kelmtool: hidapi's hidraw backend, CLI11 for its arguments, nlohmann-json for --json
     libhidapi-dev libcli11-dev nlohmann-json3-dev
+    # kelmtool's completion scripts are checked by the shells they are for (bash is there)
+    zsh fish
     # the packages (scripts/package.sh) and their checks: dpkg-shlibdeps, lintian, the zip
     dpkg-dev lintian zip unzip
     # the web page (scripts/web.sh): emscripten compiles the engine to WebAssembly, its tests

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds kelm's packages into build/package/:
 #   kelmtool_<version>_<arch>.deb      kelmtool (preset "kelmtool"), the udev rule, the manual page,
-#                                      the README; dependencies from dpkg-shlibdeps
+#                                      the shell completions, the README; dependencies from
+#                                      dpkg-shlibdeps
 #   kelm-<version>-windows-x64.zip     kelm.exe and kelmtool.exe (preset "windows"), README.txt,
 #                                      INSTALL.txt and the udev rule for Wine users
 # The version is the one of project() in CMakeLists.txt.
@@ -47,6 +48,15 @@ build_deb() {
     rm -rf "$root"
     mkdir -p "$root/DEBIAN" "$root/usr/bin" "$root/usr/lib/udev/rules.d" \
         "$root/usr/share/man/man1" "$root/usr/share/doc/kelmtool"
+    # The completions kelmtool wrote of itself, where Debian's bash-completion, zsh and fish
+    # look for those of packages.
+    local completions=build/kelmtool/completions
+    install -D -m 0644 "$completions/bash/bash-completion/completions/kelmtool" \
+        "$root/usr/share/bash-completion/completions/kelmtool"
+    install -D -m 0644 "$completions/zsh/zsh/site-functions/_kelmtool" \
+        "$root/usr/share/zsh/vendor-completions/_kelmtool"
+    install -D -m 0644 "$completions/fish/fish/vendor_completions.d/kelmtool.fish" \
+        "$root/usr/share/fish/vendor_completions.d/kelmtool.fish"
 
     strip --strip-unneeded --remove-section=.comment --remove-section=.note \
         -o "$root/usr/bin/kelmtool" build/kelmtool/kelmtool

@@ -133,6 +133,11 @@ if step "kelmtool: configure" cmake --preset kelmtool &&
     check "kelmtool: cmake --install puts it in bin/" \
         cmake --install build/kelmtool --prefix "$tool_prefix"
     check "kelmtool: the installed program runs" "$tool_prefix/bin/kelmtool" --version
+    check "kelmtool: cmake --install puts the udev rule and the completions under share/" \
+        test -f "$tool_prefix/share/kelmtool/60-kelm.rules" -a \
+        -f "$tool_prefix/share/bash-completion/completions/kelmtool" -a \
+        -f "$tool_prefix/share/zsh/site-functions/_kelmtool" -a \
+        -f "$tool_prefix/share/fish/vendor_completions.d/kelmtool.fish"
 fi
 
 # 2. The tests of threaded code under ThreadSanitizer: the monitor's and those of kelmtool's
@@ -335,10 +340,12 @@ if step "packages: build" bash scripts/package.sh; then
     check "kelmtool .deb: lintian finds no error" \
         eval '[[ $lintian_status -eq 0 ]] && lacks "E: .*" "$(cat "$unpacked/lintian.txt")"'
     deb_files=$(dpkg-deb -c "$deb" | awk '{print $6}')
-    check "kelmtool .deb: program, udev rule, manual page, README, copyright" \
+    check "kelmtool .deb: program, udev rule, manual page, completions, README, copyright" \
         holds_all "$deb_files" ./usr/bin/kelmtool ./usr/lib/udev/rules.d/60-kelm.rules \
         ./usr/share/man/man1/kelmtool.1.gz ./usr/share/doc/kelmtool/README.md.gz \
-        ./usr/share/doc/kelmtool/copyright
+        ./usr/share/doc/kelmtool/copyright ./usr/share/bash-completion/completions/kelmtool \
+        ./usr/share/zsh/vendor-completions/_kelmtool \
+        ./usr/share/fish/vendor_completions.d/kelmtool.fish
     check "kelmtool .deb: depends on libhidapi-hidraw0 and the C++ runtime" \
         eval 'dpkg-deb -f "$deb" Depends | grep -q "libhidapi-hidraw0" &&
               dpkg-deb -f "$deb" Depends | grep -q "libstdc++6"'

@@ -10,6 +10,7 @@
 
 #include "hardware_link.h"
 #include "interrupt.h"
+#include "progress.h"
 #include "sim_link.h"
 
 namespace {
@@ -54,11 +55,26 @@ Outcome BoardConnection::Open(const ToolOptions& options) {
     KELM_TRY(CheckBoardChoice(options));
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration<double>(std::max(options.waitSeconds, 0.0));
+    bool waiting = false;
     for (;;) {
         bool worthWaiting = false;
         const Outcome opened = OpenChosen(options, worthWaiting);
         if (opened.ok()) break;
-        if (!worthWaiting || std::chrono::steady_clock::now() >= deadline) return opened;
+        if (!worthWaiting || std::chrono::steady_clock::now() >= deadline) {
+            if (!waiting) return opened;
+            char after[64];
+            std::snprintf(after, sizeof after, " (gave up after waiting %g s)",
+                          options.waitSeconds);
+            return opened.Said(opened.message() + after);
+        }
+        // Someone at a terminal is told why nothing happens; a script's log is not.
+        if (!waiting && IsTerminal(stderr)) {
+            const bool inUse = opened.message() == kBoardInUseText;
+            std::fprintf(stderr, "kelmtool: waiting up to %g s for %s (Ctrl-C to stop)...\n",
+                         options.waitSeconds,
+                         inUse ? "the board, in use by another kelmtool" : "a kelm board");
+        }
+        waiting = true;
         std::this_thread::sleep_for(kWaitPoll);
     }
     if (options.trace) trace_ = std::make_unique<TraceLink>(*link_, stderr);

@@ -62,7 +62,8 @@ Outcome BoardSession::Ended() {
                                            Words(failure.releaseKind, failure.releaseWhat)
                                      : "interrupted: nothing was changed");
         case core::FailureKind::Mismatch:
-            return Outcome::Fail(ExitCode::Mismatch, core::Describe(failure));
+            return Outcome::Fail(ExitCode::Mismatch, core::Describe(failure))
+                .At(static_cast<int>(failure.address / kSlotSize), failure.address % kSlotSize);
         case core::FailureKind::Source:
         case core::FailureKind::Sink:
             return Outcome::Fail(ExitCode::Failed, "");

@@ -12,11 +12,19 @@
 #include "outcome.h"
 #include "tool_context.h"
 
+// A command line and what it does, as a command's --help shows it.
+struct Example {
+    const char* line;
+    const char* what;
+};
+
 class Command {
   public:
     virtual ~Command() = default;
     virtual const char* name() const = 0;
     virtual const char* summary() const = 0;
+    // Two or three, for --help.
+    virtual std::vector<Example> examples() const = 0;
     virtual void Declare(CLI::App& command) = 0;
     // After parsing, before anything reaches the board: BadInput for what CLI11 let through.
     virtual Outcome Settle() { return {}; }
@@ -44,6 +52,13 @@ std::unique_ptr<Command> MakeDumpCommand();
 std::unique_ptr<Command> MakeRestoreCommand();
 std::unique_ptr<Command> MakeMonitorCommand();
 
+// "Examples:" and a line for each, as a command's --help shows them before the exit codes.
+std::string ExampleList(const std::vector<Example>& examples);
+
 // The help of a SLOT argument, and the choices of --kind, shared by the commands that take them.
 constexpr char kSlotHelp[] = "any slot of the application, 0 to 31";
+// The help of the options that write and restore share.
+constexpr char kNoVerifyHelp[] = "do not read the flash back to compare";
+constexpr char kDryRunWriteHelp[] =
+    "read the catalogue and say what would be written; write nothing";
 const std::vector<std::string>& KindChoices();

@@ -23,6 +23,13 @@ Outcome RunBackup(ToolContext& context, const BackupArguments& arguments) {
                        "reading"));
     context.reply.Line("saved " + SlotRange(first, count) + " (" + std::to_string(bytes) +
                        " bytes) to " + arguments.output);
+    // The copy is a .gcb file, which a write starts at an even slot only.
+    if (first % 2 != 0) {
+        context.reply.Note("warning: the image starts at odd slot " + std::to_string(first) +
+                           ": a .gcb is written from an even slot, so this copy cannot be "
+                           "written back to slot " +
+                           std::to_string(first));
+    }
     context.reply.data["slot"] = first;
     context.reply.data["slots"] = count;
     context.reply.data["bytes"] = bytes;
@@ -38,9 +45,17 @@ class BackupCommand : public Command {
     const char* summary() const override {
         return "save the application a slot belongs to into a .gcb file";
     }
+    std::vector<Example> examples() const override {
+        return {
+            {"kelmtool backup 2 -o game.gcb", "the application in slot 2 into game.gcb"},
+            {"kelmtool backup 5 -o game.gcb --force", "replacing game.gcb"},
+        };
+    }
     void Declare(CLI::App& command) override {
         command.add_option("SLOT", slot_, kSlotHelp)->required();
-        command.add_option("-o,--output", arguments_.output, "the file to write")->required();
+        command.add_option("-o,--output", arguments_.output, "the file to write")
+            ->required()
+            ->type_name("FILE");
         command.add_flag("--force", arguments_.force, "replace an existing file");
     }
     Outcome Settle() override { return ParseSlot(slot_, arguments_.slot); }

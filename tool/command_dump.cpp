@@ -26,8 +26,16 @@ class DumpCommand : public Command {
   public:
     const char* name() const override { return "dump"; }
     const char* summary() const override { return "save the whole 2 MB flash into a file"; }
+    std::vector<Example> examples() const override {
+        return {
+            {"kelmtool dump -o board.bin", "the whole flash into board.bin"},
+            {"kelmtool dump -o board.bin --force", "replacing board.bin"},
+        };
+    }
     void Declare(CLI::App& command) override {
-        command.add_option("-o,--output", arguments_.output, "the file to write")->required();
+        command.add_option("-o,--output", arguments_.output, "the file to write")
+            ->required()
+            ->type_name("FILE");
         command.add_flag("--force", arguments_.force, "replace an existing file");
     }
     Outcome Run(ToolContext& context) override { return RunDump(context, arguments_); }

@@ -30,6 +30,12 @@ class ListCommand : public Command {
     const char* summary() const override {
         return "boards attached: path, serial, whether it opens";
     }
+    std::vector<Example> examples() const override {
+        return {
+            {"kelmtool list", "the boards attached and whether each opens"},
+            {"kelmtool --json list", "the same as one JSON document"},
+        };
+    }
     void Declare(CLI::App&) override {}
     Outcome Run(ToolContext& context) override { return RunList(context); }
     bool worksOnABoard() const override { return false; }

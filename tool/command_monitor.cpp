@@ -75,6 +75,12 @@ class MonitorCommand : public Command {
   public:
     const char* name() const override { return "monitor"; }
     const char* summary() const override { return "show the board's two-line text as it changes"; }
+    std::vector<Example> examples() const override {
+        return {
+            {"kelmtool monitor", "until Ctrl-C"},
+            {"kelmtool --json monitor --seconds 10", "ten seconds of it as JSON"},
+        };
+    }
     void Declare(CLI::App& command) override {
         seconds_ =
             command.add_option("--seconds", secondsText_, "stop after this long (at most 86400)")

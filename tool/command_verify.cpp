@@ -11,6 +11,17 @@
 #include "image_file.h"
 #include "numbers.h"
 
+namespace {
+
+// "game.dol needs 3 slots, but the image at slot 4 has 2".
+std::string Needs(const ImageFile& image, int first, int count) {
+    return image.path + " needs " + std::to_string(image.slots) + " slot" +
+           (image.slots == 1 ? "" : "s") + ", but the image at slot " + std::to_string(first) +
+           " has " + std::to_string(count);
+}
+
+}  // namespace
+
 Outcome RunVerify(ToolContext& context, const VerifyArguments& arguments) {
     KELM_TRY(CheckSlotNumber(arguments.slot));
     ImageFile image;
@@ -20,16 +31,6 @@ Outcome RunVerify(ToolContext& context, const VerifyArguments& arguments) {
     BoardSession& session = board.session();
     const int first = board.first();
     const int count = board.count();
-    // An image that runs past the flash's end was never written there, however well its first
-    // slots compare.
-    if (first + image.slots > kSlotCount) {
-        return Outcome::Fail(ExitCode::Mismatch,
-                             "verify failed: " + arguments.file + " needs " +
-                                 std::to_string(image.slots) + " slots, but from slot " +
-                                 std::to_string(first) + " the flash has only " +
-                                 std::to_string(kSlotCount - first));
-    }
-
     const uint32_t address = static_cast<uint32_t>(first) * kSlotSize;
     KELM_TRY(session.TakeBus());
     // The name field holds the path the file had when it was written; a file since moved differs
@@ -56,15 +57,24 @@ Outcome RunVerify(ToolContext& context, const VerifyArguments& arguments) {
     if (compared.code() == ExitCode::Mismatch) {
         // The bus is handed back before the verdict, so the board is left as it was found.
         KELM_TRY(session.ReleaseBus());
+        // Images of different lengths differ first in the size field, whose byte says little.
+        if (image.slots != count)
+            return compared.Said("verify failed: " + Needs(image, first, count));
         return compared;
     }
     KELM_TRY(compared);
     KELM_TRY(session.ReleaseBus());
+    // An image that runs past the flash's end was never written there, however well its first
+    // slots compare.
+    if (first + image.slots > kSlotCount) {
+        return Outcome::Fail(ExitCode::Mismatch, "verify failed: " + Needs(image, first, count))
+            .At(first, kSizeOffset);
+    }
 
     if (nameDiffers) {
-        context.reply.Line(
-            "note: the name field differs (the file was written from another "
-            "path); that is no mismatch");
+        context.reply.Note(
+            "note: the name field differs (the file was written from another path); that is no "
+            "mismatch");
     }
     context.reply.Line(SlotRange(first, count) + " match " + arguments.file);
     context.reply.data["slot"] = first;
@@ -81,6 +91,12 @@ class VerifyCommand : public Command {
     const char* name() const override { return "verify"; }
     const char* summary() const override {
         return "compare the application at a slot with what writing a file would put there";
+    }
+    std::vector<Example> examples() const override {
+        return {
+            {"kelmtool verify 2 game.dol", "slot 2 against game.dol"},
+            {"kelmtool --json verify 2 game.bin --kind dol", "a DOL named .bin, as JSON"},
+        };
     }
     void Declare(CLI::App& command) override {
         command.add_option("SLOT", slot_, kSlotHelp)->required();

@@ -3,16 +3,22 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/slot_header.h"
 #include "outcome.h"
 #include "tool_context.h"
 
-struct WriteArguments {
-    std::string file;
+struct InfoArguments {
+    std::string file;  // an image or a dump, described without a board; empty: the board
     std::optional<ImageKind> kind;
-    std::optional<int> slot;
-    bool verify = false;
+};
+struct WriteArguments {
+    std::vector<std::string> files;  // written in this order, as one write after another
+    std::optional<ImageKind> kind;   // of every file
+    std::optional<int> slot;         // of the first
+    bool verify = true;
+    bool dryRun = false;
 };
 struct BackupArguments {
     int slot = 0;
@@ -22,6 +28,7 @@ struct BackupArguments {
 struct EraseArguments {
     int slot = 0;
     bool yes = false;
+    bool dryRun = false;
 };
 struct VerifyArguments {
     int slot = 0;
@@ -35,14 +42,15 @@ struct DumpArguments {
 struct RestoreArguments {
     std::string file;
     bool yes = false;
-    bool verify = false;
+    bool verify = true;
+    bool dryRun = false;
 };
 struct MonitorArguments {
     double seconds = -1;  // below 0: until interrupted
 };
 
 Outcome RunList(ToolContext& context);
-Outcome RunInfo(ToolContext& context);
+Outcome RunInfo(ToolContext& context, const InfoArguments& arguments);
 Outcome RunWrite(ToolContext& context, const WriteArguments& arguments);
 Outcome RunBackup(ToolContext& context, const BackupArguments& arguments);
 Outcome RunErase(ToolContext& context, const EraseArguments& arguments);

@@ -26,6 +26,9 @@ void GlobalOptions::Declare(CLI::App& app, ToolOptions& options) {
                           "erased); once for each board, its serial sim-NAME")
                ->type_name("FILE")
                ->expected(1)
+               // A vector option goes on taking the words after it otherwise: the command's
+               // name among them when it is misspelt.
+               ->allow_extra_args(false)
                ->take_all();
     app.add_option("--path", options.path, "the board at this device path (see `list`)")
         ->type_name("PATH");
@@ -43,7 +46,7 @@ void GlobalOptions::Declare(CLI::App& app, ToolOptions& options) {
                               "limit of every status poll of the board (default 30; 0.1 to 3600)")
                    ->type_name("SECONDS");
     app.add_flag("--json", options.json, "one JSON document on standard output");
-    app.add_flag("--quiet", options.quiet, "no progress bar");
+    app.add_flag("-q,--quiet", options.quiet, "no progress bar");
     app.add_flag("--trace", options.trace, "every report exchanged, on standard error");
 }
 

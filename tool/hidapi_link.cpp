@@ -7,7 +7,10 @@
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
+#include <filesystem>
 #include <mutex>
+#include <string>
+#include <system_error>
 
 #include "core/flash_layout.h"
 #include "hardware_link.h"
@@ -15,8 +18,32 @@
 namespace {
 
 constexpr size_t kInputPayload = kInputReportSize - 1;  // hidapi hands over no report ID
-constexpr char kUdevHint[] =
-    " (permission denied: install the udev rule packaging/60-kelm.rules, see the README)";
+// The udev rule where `cmake --install` puts it beside kelmtool, where the .deb puts it, and in
+// the source tree.
+constexpr char kInstalledRule[] = "../share/kelmtool/60-kelm.rules";
+constexpr char kPackagedRule[] = "/usr/lib/udev/rules.d/60-kelm.rules";
+constexpr char kSourceRule[] = "packaging/60-kelm.rules";
+constexpr char kRunningProgram[] = "/proc/self/exe";
+
+// What to do about a permission refused: install the rule that came with this kelmtool, or,
+// where the package installed it already, plug the board in again so that it applies.
+std::string UdevHint() {
+    std::error_code error;
+    if (std::filesystem::exists(kPackagedRule, error)) {
+        return std::string(" (permission denied: the udev rule ") + kPackagedRule +
+               " is installed; unplug the board and plug it in again)";
+    }
+    const std::filesystem::path program = std::filesystem::read_symlink(kRunningProgram, error);
+    std::string rule = kSourceRule;
+    if (!error) {
+        const std::filesystem::path installed =
+            (program.parent_path() / kInstalledRule).lexically_normal();
+        if (std::filesystem::exists(installed, error)) rule = installed.string();
+    }
+    return " (permission denied: install the udev rule: sudo cp " + rule +
+           " /etc/udev/rules.d/ && sudo udevadm control --reload-rules, then plug the board in "
+           "again)";
+}
 
 // hidapi keeps library-wide state (its start, its last error) that hid_init, hid_exit,
 // hid_enumerate and hid_open_path change without a lock of their own; with --all each board's
@@ -41,7 +68,7 @@ std::string OpenProblem(const std::string& path) {
         static_cast<void>(::close(fd));
         return "it cannot be opened";
     }
-    if (errno == EACCES || errno == EPERM) return std::string("cannot open ") + path + kUdevHint;
+    if (errno == EACCES || errno == EPERM) return "cannot open " + path + UdevHint();
     return std::string("cannot open ") + path + ": " + std::strerror(errno);
 }
 

@@ -14,7 +14,9 @@
 #include "board_connection.h"
 #include "board_thread.h"
 #include "interrupt.h"
+#include "json_text.h"
 #include "progress.h"
+#include "tool_context.h"
 
 namespace {
 
@@ -22,9 +24,10 @@ namespace {
 constexpr auto kPlugPoll = std::chrono::milliseconds(250);
 constexpr char kWaitingText[] = "waiting for kelm boards; Ctrl-C stops";
 
-// As main prints JSON: the 8-bit texts of slot headers survive, invalid UTF-8 replaced.
-std::string JsonText(const nlohmann::json& document, int indent) {
-    return document.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+// A document as every kelmtool document is: with the version of its layout.
+nlohmann::json Stamped(nlohmann::json document) {
+    document["schema"] = kJsonSchema;
+    return document;
 }
 
 // What a board is called in its result lines: its serial, or its path where it has none.
@@ -141,7 +144,7 @@ class ManyBoardsRun {
             results.push_back(job->Json());
             text += job->Text();
         }
-        Print(options_.json ? JsonText({{"boards", results}}, 2) + "\n" : text);
+        Print(options_.json ? JsonText(Stamped({{"boards", results}})) + "\n" : text);
         return worst_;
     }
 
@@ -207,7 +210,7 @@ class ManyBoardsRun {
             (*job)->Join();
             Noted(**job);
             rows_.Remove((*job)->row());
-            Print(options_.json ? JsonText((*job)->Json(), -1) + "\n" : (*job)->Text());
+            Print(options_.json ? JsonText(Stamped((*job)->Json()), -1) + "\n" : (*job)->Text());
             job = running.erase(job);
         }
     }
@@ -232,7 +235,7 @@ class ManyBoardsRun {
     int Refused(const Outcome& outcome) {
         rows_.Above(stderr,
                     "kelmtool " + std::string(command_.name()) + ": " + outcome.message() + "\n");
-        if (options_.json) Print(JsonText({{"error", outcome.message()}}, 2) + "\n");
+        if (options_.json) Print(JsonText(Stamped({{"error", outcome.message()}})) + "\n");
         return static_cast<int>(outcome.code());
     }
 

@@ -1,6 +1,7 @@
 // What a command ends with: an exit code and, unless it is done, one message for the user.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -29,14 +30,30 @@ class [[nodiscard]] Outcome {
         return code_ == ExitCode::HungUp || code_ == ExitCode::Interrupted ||
                code_ == ExitCode::Terminated;
     }
-    // The same stop, with a message saying what the flash holds after it.
-    Outcome Said(std::string message) const { return Fail(code_, std::move(message)); }
+    // The same stop, or the same difference, in other words; the place stays.
+    Outcome Said(std::string message) const {
+        Outcome said = *this;
+        said.message_ = std::move(message);
+        return said;
+    }
+    // The flash byte that a verify found different: slot and offset in it.
+    Outcome At(int slot, uint32_t offset) const {
+        Outcome placed = *this;
+        placed.slot_ = slot;
+        placed.offset_ = static_cast<int64_t>(offset);
+        return placed;
+    }
+    bool placed() const { return slot_ >= 0; }
+    int slot() const { return slot_; }
+    int64_t offset() const { return offset_; }
     ExitCode code() const { return code_; }
     const std::string& message() const { return message_; }
 
   private:
     ExitCode code_ = ExitCode::Done;
     std::string message_;
+    int slot_ = -1;
+    int64_t offset_ = -1;
 };
 
 // Returns from the calling routine with the outcome when it is a failure.

@@ -8,6 +8,9 @@
 
 #include "progress.h"
 
+// The version of the JSON documents' layout, in every document as "schema".
+constexpr int kJsonSchema = 1;
+
 struct ToolOptions {
     std::vector<std::string> simFiles;  // --sim, once for each simulated board
     std::string path;                   // --path
@@ -30,7 +33,10 @@ struct Reply {
     nlohmann::json data = nlohmann::json::object();
     // The result stands even though a signal ended the command (a monitor's end).
     bool complete = false;
+    // Notes and warnings for the user, which go to standard error after the command's name.
+    std::vector<std::string> notes;
     void Line(const std::string& line) { text += line + "\n"; }
+    void Note(const std::string& note) { notes.push_back(note); }
 };
 
 struct ToolContext {

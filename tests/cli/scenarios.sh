@@ -194,6 +194,14 @@ check "verify after the restore: the changed byte is back, exit 4" exited 4
 # --- refusals: exit 2, the flash file byte-identical ---
 cp flash.bin snapshot.bin
 head -c 100 /dev/zero >short-dump.bin
+kt --sim flash.bin --json write a.dol d.vgc --dry-run
+check "write --dry-run of two images: exit 0, both placed, the flash unchanged" \
+    eval 'exited 0 && [[ $(grep -c "\"file\":" out) -eq 2 ]] && unchanged flash.bin snapshot.bin'
+kt --sim flash.bin erase 1 --dry-run
+check "erase --dry-run: says what it would erase, erases nothing" \
+    eval 'exited 0 && says out "^would erase" && unchanged flash.bin snapshot.bin'
+kt --json info b.elf
+check "info FILE without a board: the ELF needs two slots" eval 'exited 0 && says out "\"slots\": 2,?$"'
 refusals=(
     "missing file|write missing.dol"
     "unknown kind|write unknown.bin"

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -63,8 +64,15 @@ TEST_F(FlashCommandsTest, BackupOfAnySlotIsTheWholeRun) {
               (std::vector<std::string>{"backup2.gcb", "backup3.gcb", "backup4.gcb", "bios.gcb",
                                         "flash.bin"}));
 
-    // --force replaces; a backup written back as a .gcb gives the same run at its new place.
-    ASSERT_EQ(Sim({"backup", "7", "-o", "bios.gcb", "--force"}).exitCode, 0);
+    EXPECT_EQ(single.err, "");
+
+    // --force replaces; a backup written back as a .gcb gives the same run at its new place. A
+    // .gcb starts at an even slot, so the copy of slot 7 cannot go back there, which is said.
+    const ToolRun odd = Sim({"backup", "7", "-o", "bios.gcb", "--force"});
+    ASSERT_EQ(odd.exitCode, 0) << odd.err;
+    EXPECT_EQ(odd.err.rfind("kelmtool backup: warning: the image starts at odd slot 7", 0), 0u)
+        << odd.err;
+    EXPECT_EQ(Sim({"write", "bios.gcb", "--slot", "7"}).exitCode, 2);
     EXPECT_EQ(ReadBytes(Path("bios.gcb")), Slice(flash, 7 * kSlot, kSlot));
     const ToolRun back = Sim({"write", "backup3.gcb", "--slot", "10"});
     ASSERT_EQ(back.exitCode, 0) << back.err;
@@ -94,7 +102,9 @@ TEST_F(FlashCommandsTest, VerifyPassesFailsAndForgivesAMovedFile) {
     ASSERT_EQ(moved.exitCode, 0) << moved.err;
     EXPECT_EQ(nlohmann::json::parse(moved.out)["name_differs"], true);
     const ToolRun movedText = Sim({"verify", "5", "moved/app.dol"});
-    EXPECT_NE(movedText.out.find("note: the name field differs"), std::string::npos);
+    EXPECT_EQ(movedText.out, "slots 5-6 match moved/app.dol\n");
+    EXPECT_EQ(movedText.err.rfind("kelmtool verify: note: the name field differs", 0), 0u)
+        << movedText.err;
 
     // One byte changed in the second slot: in the middle of a 4 KB piece of the comparison, at
     // a piece's last byte, and at the run's last byte (0xFF padding there). Then a different
@@ -107,11 +117,16 @@ TEST_F(FlashCommandsTest, VerifyPassesFailsAndForgivesAMovedFile) {
         EXPECT_EQ(changed.exitCode, 4);
         char expected[160];
         std::snprintf(expected, sizeof expected,
-                      "kelmtool verify: verify failed: first difference at slot 6 offset 0x%04zx: "
+                      "kelmtool verify failed: first difference at slot 6 offset 0x%04zx: "
                       "flash holds 0x%02x, expected 0x%02x\n",
                       at - 6 * kSlot, flash[at], flash[at] ^ 0x01);
         EXPECT_EQ(changed.err, expected);
-        EXPECT_TRUE(nlohmann::json::parse(changed.out).contains("error"));
+        const nlohmann::json reply = nlohmann::json::parse(changed.out);
+        const std::string said = expected;
+        EXPECT_EQ(reply["error"], said.substr(said.find("verify failed"),
+                                              said.size() - 1 - said.find("verify failed")));
+        EXPECT_EQ(reply["slot"], 6);
+        EXPECT_EQ(reply["offset"], at - 6 * kSlot);
         flash[at] ^= 0x01;
         SetFlash(flash);
     }
@@ -122,8 +137,15 @@ TEST_F(FlashCommandsTest, VerifyPassesFailsAndForgivesAMovedFile) {
     const ToolRun cut = Sim({"verify", "31", "moved/app.dol"});
     EXPECT_EQ(cut.exitCode, 4);
     EXPECT_EQ(cut.err,
-              "kelmtool verify: verify failed: moved/app.dol needs 2 slots, but from slot 31 the "
-              "flash has only 1\n");
+              "kelmtool verify failed: moved/app.dol needs 2 slots, but the image at slot 31 has "
+              "1\n");
+    // A one-slot image against a two-slot run: the counts are what differ, said as such.
+    WriteBytes(Path("short.dol"), Pattern(1000, 11));
+    const ToolRun shorter = Sim({"--json", "verify", "5", "short.dol"});
+    EXPECT_EQ(shorter.exitCode, 4);
+    EXPECT_EQ(shorter.err,
+              "kelmtool verify failed: short.dol needs 1 slot, but the image at slot 5 has 2\n");
+    EXPECT_EQ(nlohmann::json::parse(shorter.out)["slot"], 5);
     WriteBytes(Path("other.dol"), Pattern(70000, 10));
     EXPECT_EQ(Sim({"verify", "5", "other.dol"}).exitCode, 4);
     ASSERT_EQ(Sim({"backup", "3", "-o", "three.gcb"}).exitCode, 0);

@@ -40,7 +40,7 @@ struct FileHolder {
 void ExpectRefused(const ToolRun& run, bool json, int exitCode, const std::string& line) {
     EXPECT_EQ(run.exitCode, exitCode);
     EXPECT_EQ(run.err, line + "\n");
-    const nlohmann::json error = {{"error", line.substr(line.find(": ") + 2)}};
+    const nlohmann::json error = {{"error", line.substr(line.find(": ") + 2)}, {"schema", 1}};
     EXPECT_EQ(json ? nlohmann::json::parse(run.out) : nlohmann::json(run.out),
               json ? error : nlohmann::json(""));
 }
@@ -73,7 +73,9 @@ TEST_F(LockingTest, ARunOnAHeldBoardIsTurnedAwayAndLeavesItAlone) {
             std::vector<std::string> arguments = run.arguments;
             if (json) arguments.insert(arguments.begin(), "--json");
             const Clock::time_point start = Clock::now();
-            ExpectRefused(Sim(arguments), json, 3, "kelmtool " + run.command + kInUse);
+            const std::string gaveUp =
+                run.arguments[0] == "--wait" ? " (gave up after waiting 0.5 s)" : "";
+            ExpectRefused(Sim(arguments), json, 3, "kelmtool " + run.command + kInUse + gaveUp);
             if (run.arguments[0] == "--wait") {
                 EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(500));
             }
@@ -130,7 +132,9 @@ TEST_F(LockingTest, PathsThatNameNoBoardAreRefused) {
         {{"--path", "plain.bin", "erase", "0", "--yes"},
          3,
          "kelmtool erase: plain.bin" + kNotListed},
-        {{"--wait", "0.3", "--path", "fifo", "monitor"}, 3, "kelmtool monitor: fifo" + kNotListed},
+        {{"--wait", "0.3", "--path", "fifo", "monitor"},
+         3,
+         "kelmtool monitor: fifo" + kNotListed + " (gave up after waiting 0.3 s)"},
         {{"--sim", "flash.bin", "--path", "/dev/null", "erase", "0", "--yes"},
          2,
          "kelmtool erase" + twoBoards},

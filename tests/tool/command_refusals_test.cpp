@@ -39,6 +39,7 @@ class RefusalTest : public ToolTest {
         WriteBytes(Path("app.bin"), Pattern(1000, 3));
         WriteBytes(Path("big.dol"), Pattern(27 * kSlot + 1 - 256, 4));   // 28 slots
         WriteBytes(Path("huge.dol"), Pattern(32 * kSlot + 1 - 256, 5));  // 33 slots
+        WriteBytes(Path("long.dol"), Pattern(26 * kSlot - 256, 13));     // 26 slots
         WriteBytes(Path("small.gcb"), Pattern(255, 6));
         WriteBytes(Path("empty.gcb"), {});
         std::vector<uint8_t> gcb = Header(kBios, "saved", kSlot);
@@ -75,6 +76,37 @@ TEST_F(RefusalTest, EveryRefusalLeavesTheFlashAsItWas) {
          {"write", "huge.dol"},
          2,
          "kelmtool write: huge.dol needs more than the 32 slots"},
+        // Several images: all are placed before any is written.
+        {"two images that fit only one at a time",
+         {"write", "long.dol", "two.dol"},
+         2,
+         "kelmtool write: not enough free space for two.dol (it needs 2 slots) once the image "
+         "before it is placed"},
+        {"a later image that cannot be read",
+         {"write", "app.dol", "missing.dol"},
+         2,
+         "kelmtool write: cannot open missing.dol"},
+        {"dry run of a write with no room",
+         {"write", "big.dol", "--dry-run"},
+         2,
+         "kelmtool write: not enough free space for big.dol"},
+        {"dry run of an erase of a free slot",
+         {"erase", "9", "--dry-run"},
+         2,
+         "kelmtool erase: slot 9 is free"},
+        {"dry run of a restore of the wrong size",
+         {"restore", "short.bin", "--dry-run"},
+         2,
+         "kelmtool restore: short.bin is 2097151 bytes long"},
+        {"info of a missing file",
+         {"info", "missing.dol"},
+         2,
+         "kelmtool info: cannot open missing.dol"},
+        {"info of a FIFO", {"info", "pipe.dol"}, 2, "kelmtool info: pipe.dol is no regular file"},
+        {"info of a DOL shorter than its header",
+         {"info", "short.dol"},
+         2,
+         "kelmtool info: short.dol is too small for a DOL file"},
         {"used slot",
          {"write", "app.dol", "--slot", "3"},
          2,
@@ -247,7 +279,8 @@ TEST_F(RefusalTest, EveryRefusalLeavesTheFlashAsItWas) {
             if (json) {
                 const nlohmann::json reply = nlohmann::json::parse(run.out);
                 EXPECT_EQ(reply,
-                          nlohmann::json({{"error", lines[0].substr(lines[0].find(": ") + 2)}}));
+                          nlohmann::json({{"error", lines[0].substr(lines[0].find(": ") + 2)},
+                                          {"schema", 1}}));
             } else {
                 EXPECT_EQ(run.out, "");
             }

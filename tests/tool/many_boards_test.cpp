@@ -123,7 +123,7 @@ TEST_F(ManyBoardsTest, AllWritesEveryBoardAndEndsWithTheWorstCode) {
         RunTool({"--sim", "a.bin", "--sim", "b.bin", "--sim", "c.bin", "--all", "write", "app.dol"},
                 folder);
     EXPECT_EQ(all.exitCode, 0) << all.err;
-    const std::string line = ": wrote app.dol (dol, 70256 bytes) to slots 0-1\n";
+    const std::string line = ": wrote app.dol (dol, 70256 bytes) to slots 0-1, verified\n";
     EXPECT_EQ(all.out, "sim-a" + line + "sim-b" + line + "sim-c" + line);
     EXPECT_EQ(all.err, "");
     for (const char* board : {"a.bin", "b.bin", "c.bin"}) {
@@ -142,7 +142,9 @@ TEST_F(ManyBoardsTest, AllWritesEveryBoardAndEndsWithTheWorstCode) {
                                   folder);
     close(held);
     EXPECT_EQ(mixed.exitCode, 3);
-    const nlohmann::json boards = nlohmann::json::parse(mixed.out)["boards"];
+    const nlohmann::json document = nlohmann::json::parse(mixed.out);
+    EXPECT_EQ(document["schema"], 1);
+    const nlohmann::json boards = document["boards"];
     ASSERT_EQ(boards.size(), 3u);
     const struct {
         const char* serial;
@@ -211,7 +213,7 @@ TEST_F(ManyBoardsTest, EachNewDoesEveryBoardOnceWhileItStaysPluggedIn) {
     std::this_thread::sleep_for(plugPolls);
     const ToolRun ended = run.Finish();
     EXPECT_EQ(ended.exitCode, 0) << ended.err;
-    const std::string line = ": wrote app.dol (dol, 70256 bytes) to slots 0-1\n";
+    const std::string line = ": wrote app.dol (dol, 70256 bytes) to slots 0-1, verified\n";
     EXPECT_EQ(ended.out, "sim-a" + line + "sim-b" + line + "sim-a" + line);
     for (const char* board : {"a.bin", "b.bin"}) {
         EXPECT_EQ(FirstDifference(ReadBytes(Path(board)), written), -1) << board;
