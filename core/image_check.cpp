@@ -124,3 +124,8 @@ uint32_t CopyHeaderPart(const ImageLayout& layout, uint64_t offset, uint8_t* out
 uint64_t FileOffset(const ImageLayout& layout, uint64_t offset) {
     return layout.kind == ImageKind::Bios ? offset : offset - layout.headerPartSize;
 }
+
+std::string DescribeSlotsNeeded(const std::string& file, int slots, int first, int count) {
+    return file + " needs " + std::to_string(slots) + (slots == 1 ? " slot" : " slots") +
+           ", but the image at slot " + std::to_string(first) + " has " + std::to_string(count);
+}

@@ -45,3 +45,7 @@ uint32_t CopyHeaderPart(const ImageLayout& layout, uint64_t offset, uint8_t* out
 // Where image byte offset (past the header part) sits in the file: a .gcb's own first 256 bytes
 // are its header part already.
 uint64_t FileOffset(const ImageLayout& layout, uint64_t offset);
+
+// "game.dol needs 3 slots, but the image at slot 4 has 2": why an image compared with a file of
+// another length differs, said instead of the size field's byte where they first differ.
+std::string DescribeSlotsNeeded(const std::string& file, int slots, int first, int count);

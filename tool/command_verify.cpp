@@ -13,11 +13,8 @@
 
 namespace {
 
-// "game.dol needs 3 slots, but the image at slot 4 has 2".
 std::string Needs(const ImageFile& image, int first, int count) {
-    return image.path + " needs " + std::to_string(image.slots) + " slot" +
-           (image.slots == 1 ? "" : "s") + ", but the image at slot " + std::to_string(first) +
-           " has " + std::to_string(count);
+    return DescribeSlotsNeeded(image.path, image.slots, first, count);
 }
 
 }  // namespace

@@ -78,6 +78,7 @@ void BoardSession::Begin(std::unique_ptr<Job> job, Changes changes,
                          const core::EraseSlots* erasing) {
     changes_ = changes;
     erasing_ = erasing;
+    slotsDiffer_ = false;
     job_ = std::move(job);
     report_ = nullptr;
     engine_.Start(*job_);
@@ -196,9 +197,7 @@ std::string BoardSession::StartVerify(int slot) {
     // An image that runs past the flash's end was never written there, however well its first
     // slots compare.
     if (first_ + image_.slots > kSlotCount) {
-        return "verify failed: " + fileName_ + " needs " + std::to_string(image_.slots) +
-               " slots, but from slot " + std::to_string(first_) + " the flash has only " +
-               std::to_string(kSlotCount - first_);
+        return "verify failed: " + DescribeSlotsNeeded(fileName_, image_.slots, first_, count_);
     }
     nameDiffers_ = false;
     const uint32_t address = static_cast<uint32_t>(first_) * kSlotSize;
@@ -224,6 +223,7 @@ std::string BoardSession::StartVerify(int slot) {
              kVerifying, length);
     job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
     Begin(std::move(job), Changes::Nothing, nullptr);
+    slotsDiffer_ = image_.slots != count_;
     return "";
 }
 
@@ -254,7 +254,13 @@ int BoardSession::Next(double nowMs) {
     return static_cast<int>(step.kind);
 }
 
-std::string BoardSession::FailureText() const { return core::Describe(engine_.failure()); }
+std::string BoardSession::FailureText() const {
+    // Images of different lengths differ first in the size field, whose byte says little.
+    if (slotsDiffer_ && engine_.failure().kind == core::FailureKind::Mismatch) {
+        return "verify failed: " + DescribeSlotsNeeded(fileName_, image_.slots, first_, count_);
+    }
+    return core::Describe(engine_.failure());
+}
 
 std::string BoardSession::StoppedText() const {
     ImageWriteStage stage = stage_;

@@ -102,6 +102,7 @@ class BoardSession {
     std::unique_ptr<BufferSink> readSink_;
     uint8_t storedHead_[kHeaderSize] = {};
     bool nameDiffers_ = false;
+    bool slotsDiffer_ = false;  // the image verified and the run on the board, in slots
     int first_ = 0;
     int count_ = 0;
     ImageWriteStage stage_;
