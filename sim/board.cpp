@@ -230,6 +230,8 @@ void Board::QueueInputText(int position, const std::string& sevenChars) {
     QueueInputReport(report);
 }
 
+void Board::QueueSimGreeting() { QueueInputLines("kelm sim board", "2048 KB, 32 slots"); }
+
 void Board::QueueInputLines(const std::string& first, const std::string& second) {
     constexpr size_t kLineLength = 18;  // the board's lines, as it numbers their positions
     constexpr size_t kPieceLength = 7;

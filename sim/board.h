@@ -173,6 +173,9 @@ class Board {
     // Both lines of the board's text (18 characters each, padded with blanks), in pieces of 7,
     // as the firmware sends a greeting.
     void QueueInputLines(const std::string& first, const std::string& second);
+    // The greeting of the simulated board that kelmtool's --sim and the web page's trial board
+    // are: one text, so that both show the same board.
+    void QueueSimGreeting();
     // Called whenever a report is queued or the board goes away (from the caller's thread).
     void SetInputListener(std::function<void()> listener);
 

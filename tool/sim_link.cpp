@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr char kGreetingFirstLine[] = "kelm sim board";
-constexpr char kGreetingSecondLine[] = "2048 KB, 32 slots";
 #ifdef _WIN32
 constexpr char kListSeparator = ';';
 #else
@@ -52,7 +50,7 @@ class SimLink : public BoardLink {
         board_.SetHistoryKept(false);
         board_.SetFlashListener([this](size_t address, size_t length) { Keep(address, length); });
         // Like a board just plugged in, it greets with its two-line text (see `monitor`).
-        board_.QueueInputLines(kGreetingFirstLine, kGreetingSecondLine);
+        board_.QueueSimGreeting();
         return ApplyEnvironment();
     }
 

@@ -1,8 +1,6 @@
 // The simulated board of sim/ (in the WebAssembly module) as a HID device: the same calls and
 // events as a WebHID HIDDevice, so that the page drives it as it drives a real board.
 
-// What the simulated board shows on its two lines, as kelmtool's --sim board does.
-const kGreeting = ['kelm sim board', '2048 KB, 32 slots'];
 const kReportSize = 65;
 const kInputEveryMs = 50;
 
@@ -29,7 +27,8 @@ export class SimDevice extends EventTarget {
   async open() {
     if (!this.board.present()) throw new DOMException('Failed to open the device.', 'NetworkError');
     this.opened = true;
-    this.board.queueLines(kGreeting[0], kGreeting[1]);
+    // Like a board just plugged in, it greets with its two-line text, kelmtool's --sim board's.
+    this.board.greet();
     this.timer = setInterval(() => this.pumpInput(), kInputEveryMs);
   }
 

@@ -166,9 +166,7 @@ class SimBoard {
             board_.TakeInputReport(input_.data(), input_.size()) == sim::InputResult::Report;
         return View(input_.data(), taken ? input_.size() : 0);
     }
-    void queueLines(const std::string& first, const std::string& second) {
-        board_.QueueInputLines(first, second);
-    }
+    void greet() { board_.QueueSimGreeting(); }
 
     bool present() const { return board_.IsPresent(); }
     void unplug() { board_.Unplug(); }
@@ -276,7 +274,7 @@ EMSCRIPTEN_BINDINGS(kelm) {
         .function("writeOutput", &SimBoard::writeOutput)
         .function("getFeature", &SimBoard::getFeature)
         .function("takeInput", &SimBoard::takeInput)
-        .function("queueLines", &SimBoard::queueLines)
+        .function("greet", &SimBoard::greet)
         .function("present", &SimBoard::present)
         .function("unplug", &SimBoard::unplug)
         .function("plug", &SimBoard::plug)
