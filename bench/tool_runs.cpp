@@ -10,6 +10,7 @@
 #include "board_catalogue.h"
 #include "board_session.h"
 #include "core/flash_layout.h"
+#include "core/image_place.h"
 #include "core/write_plan.h"
 #include "flash_image.h"
 #include "flash_io.h"
@@ -162,7 +163,7 @@ ToolRun ToolVerify(sim::Board& board, const std::string& path, int start) {
         const ByteSource source = [&image](uint64_t offset, uint8_t* out, uint32_t count) {
             return ReadImage(image, offset, out, count);
         };
-        const uint64_t covered = (image.imageLength + kChunkSize - 1) / kChunkSize * kChunkSize;
+        const uint64_t covered = ReadBackLength(image);
         KELM_TRY(tool.session.TakeBus());
         KELM_TRY(VerifyBytes(tool.session, static_cast<uint32_t>(start) * kSlotSize, covered,
                              source, tool.progress));

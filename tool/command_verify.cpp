@@ -1,12 +1,11 @@
 // verify: the application at a slot against a file, as a write of that file would have put it.
-#include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "board_catalogue.h"
 #include "board_connection.h"
 #include "command.h"
 #include "commands.h"
+#include "core/image_place.h"
 #include "flash_io.h"
 #include "image_file.h"
 #include "numbers.h"
@@ -30,21 +29,13 @@ Outcome RunVerify(ToolContext& context, const VerifyArguments& arguments) {
     const int count = board.count();
     const uint32_t address = static_cast<uint32_t>(first) * kSlotSize;
     KELM_TRY(session.TakeBus());
-    // The name field holds the path the file had when it was written; a file since moved differs
-    // there only, which is reported but is no mismatch.
+    // A file since moved differs in the name field only (it holds the path), which is reported
+    // but is no mismatch.
     uint8_t storedHead[kHeaderSize];
     KELM_TRY(session.Read(address, storedHead, kHeaderSize));
-    const bool nameDiffers =
-        image.kind != ImageKind::Bios &&
-        std::memcmp(storedHead + kNameOffset, image.headerPart + kNameOffset, kNameSize) != 0;
-    if (nameDiffers)
-        std::memcpy(image.headerPart + kNameOffset, storedHead + kNameOffset, kNameSize);
+    const bool nameDiffers = TakeStoredName(image, storedHead);
 
-    // The whole run, and past it whatever of the image would not fit in it.
-    const uint64_t runBytes = static_cast<uint64_t>(count) * kSlotSize;
-    const uint64_t imageBytes = static_cast<uint64_t>(image.slots) * kSlotSize;
-    const uint64_t length =
-        std::min<uint64_t>(std::max(runBytes, imageBytes), kFlashSize - address);
+    const uint64_t length = VerifyLength(first, count, image.slots);
     const ByteSource source = [&image](uint64_t offset, uint8_t* out, uint32_t n) {
         return ReadImage(image, offset, out, n);
     };

@@ -10,18 +10,13 @@
 #include "board_connection.h"
 #include "command.h"
 #include "commands.h"
+#include "core/image_place.h"
 #include "flash_image.h"
 #include "image_file.h"
 #include "numbers.h"
 #include "rehearsal.h"
 
 namespace {
-
-// "2 slots, starting at an even slot".
-std::string Needs(const ImageFile& image) {
-    return std::to_string(image.slots) + " slot" + (image.slots == 1 ? "" : "s") +
-           (image.alignMask != 0 ? ", starting at an even slot" : "");
-}
 
 // The slots an image placed at start takes, as the catalogue would show them once it is written.
 void Occupy(SlotEntry* map, int start, int count) {
@@ -36,25 +31,11 @@ Outcome Place(const WriteArguments& arguments, const std::vector<ImageFile>& ima
     std::copy(std::begin(catalogue.map), std::end(catalogue.map), map);
     for (size_t i = 0; i < images.size(); ++i) {
         const ImageFile& image = images[i];
-        const std::string before =
-            i == 0   ? ""
-            : i == 1 ? " once the image before it is placed"
-                     : " once the " + std::to_string(i) + " images before it are placed";
+        const int wanted = i == 0 && arguments.slot ? *arguments.slot : -1;
         int start = 0;
-        if (i == 0 && arguments.slot) {
-            start = *arguments.slot;
-            if (!CanPlaceOn(map, start, image.slots, image.alignMask)) {
-                return Outcome::Fail(ExitCode::BadInput, "slot " + std::to_string(start) +
-                                                             " cannot take " + image.path +
-                                                             " (it needs " + Needs(image) + ")");
-            }
-        } else {
-            start = FirstPlaceOn(map, image.slots, image.alignMask);
-            if (start < 0) {
-                return Outcome::Fail(ExitCode::BadInput, "not enough free space for " + image.path +
-                                                             " (it needs " + Needs(image) + ")" +
-                                                             before + ": erase something first");
-            }
+        if (const auto refusal =
+                PlaceImage(map, image, image.path, wanted, static_cast<int>(i), start)) {
+            return Outcome::Fail(ExitCode::BadInput, *refusal);
         }
         Occupy(map, start, image.slots);
         starts.push_back(start);
@@ -108,9 +89,8 @@ Outcome RunWrite(ToolContext& context, const WriteArguments& arguments) {
     std::vector<ImageFile> images(arguments.files.size());
     for (size_t i = 0; i < images.size(); ++i) {
         KELM_TRY(OpenImage(arguments.files[i], arguments.kind, images[i]));
-        if (images[i].slots > kSlotCount) {
-            return Outcome::Fail(ExitCode::BadInput,
-                                 arguments.files[i] + " needs more than the 32 slots of the flash");
+        if (const auto refusal = SizeRefusal(images[i], arguments.files[i])) {
+            return Outcome::Fail(ExitCode::BadInput, *refusal);
         }
     }
     if (arguments.slot) KELM_TRY(CheckSlotNumber(*arguments.slot));

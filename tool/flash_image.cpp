@@ -5,6 +5,7 @@
 
 #include "board_catalogue.h"
 #include "core/flash_layout.h"
+#include "core/image_place.h"
 #include "flash_io.h"
 
 Outcome FlashImage(BoardSession& session, ImageFile& image, int start, bool verify,
@@ -22,9 +23,7 @@ Outcome FlashImage(BoardSession& session, ImageFile& image, int start, bool veri
     stage.written = true;
     progress.Finish();
     if (!verify) return {};
-    // Everything the window's chunks would have covered: the image and the 0xFF after it up to
-    // the end of its last chunk.
-    const uint64_t covered = (image.imageLength + kChunkSize - 1) / kChunkSize * kChunkSize;
+    const uint64_t covered = ReadBackLength(image);
     progress.Start("verifying", covered);
     KELM_TRY(VerifyBytes(session, address, covered, source, progress));
     progress.Finish();

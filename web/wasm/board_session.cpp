@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/flash_layout.h"
+#include "core/image_place.h"
 
 namespace web {
 
@@ -19,11 +20,6 @@ const char kReading[] = "reading";
 
 std::unique_ptr<core::Operation> Single(core::SingleTransfer transfer) {
     return std::make_unique<core::SingleTransfer>(transfer);
-}
-
-std::string Needs(const ImageLayout& image) {
-    return std::to_string(image.slots) + " slot" + (image.slots == 1 ? "" : "s") +
-           (image.alignMask != 0 ? ", starting at an even slot" : "");
 }
 
 }  // namespace
@@ -47,7 +43,7 @@ std::string BoardSession::PrepareImage(const std::string& fileName) {
     std::memcpy(head, file_.data(), std::min<size_t>(file_.size(), kImageHeadSize));
     if (const auto refusal = RefusalOf(*kind, file_.size(), head, fileName)) return *refusal;
     LayOutImage(*kind, file_.size(), head, fileName, image_);
-    if (image_.slots > kSlotCount) return fileName + " needs more than the 32 slots of the flash";
+    if (const auto refusal = SizeRefusal(image_, fileName)) return *refusal;
     fileName_ = fileName;
     imageSource_ = std::make_unique<ImageSource>(image_, file_);
     imageReady_ = true;
@@ -98,34 +94,24 @@ void BoardSession::StartRelease() {
     Begin(std::move(job), Changes::Nothing, nullptr);
 }
 
-std::string BoardSession::StartWrite(int start, bool verify) {
+std::string BoardSession::StartWrite(int wanted, bool verify) {
     if (!imageReady_) return "choose an image file first";
-    if (start < 0) {
-        start = FirstPlaceForImage();
-        if (start < 0) {
-            return "not enough free space for " + fileName_ + " (it needs " + Needs(image_) +
-                   "): erase something first";
-        }
-    } else if (!CanPlaceImage(start)) {
-        return "slot " + std::to_string(start) + " cannot take " + fileName_ + " (it needs " +
-               Needs(image_) + ")";
+    if (const auto refusal = PlaceImage(catalogue_.map, image_, fileName_, wanted, 0, first_)) {
+        return *refusal;
     }
-    first_ = start;
     count_ = image_.slots;
     stage_ = ImageWriteStage();
-    const uint32_t address = static_cast<uint32_t>(start) * kSlotSize;
+    const uint32_t address = static_cast<uint32_t>(first_) * kSlotSize;
     auto job = std::make_unique<Job>();
     job->Add(Single(core::SingleTransfer::BusRequest()), "", 0);
-    auto erase = std::make_unique<core::EraseSlots>(start, image_.slots);
+    auto erase = std::make_unique<core::EraseSlots>(first_, image_.slots);
     const core::EraseSlots* erasing = erase.get();
     job->Add(std::move(erase), kErasing, static_cast<uint64_t>(image_.slots) * kSlotSize);
     job->Add(std::make_unique<core::WriteFromSource>(address, image_.imageLength, *imageSource_,
                                                      core::HeldBack::FirstSlot),
              kWriting, image_.imageLength, [this] { stage_.written = true; });
     if (verify) {
-        // Everything the window's chunks would have covered: the image and the 0xFF after it up
-        // to the end of its last chunk.
-        const uint64_t covered = (image_.imageLength + kChunkSize - 1) / kChunkSize * kChunkSize;
+        const uint64_t covered = ReadBackLength(image_);
         job->Add(std::make_unique<core::VerifyAgainstSource>(address, covered, *imageSource_),
                  kVerifying, covered);
     }
@@ -201,24 +187,11 @@ std::string BoardSession::StartVerify(int slot) {
     }
     nameDiffers_ = false;
     const uint32_t address = static_cast<uint32_t>(first_) * kSlotSize;
-    const uint64_t runBytes = static_cast<uint64_t>(count_) * kSlotSize;
-    const uint64_t imageBytes = static_cast<uint64_t>(image_.slots) * kSlotSize;
-    const uint64_t length =
-        std::min<uint64_t>(std::max(runBytes, imageBytes), kFlashSize - address);
+    const uint64_t length = VerifyLength(first_, count_, image_.slots);
     auto job = std::make_unique<Job>();
     job->Add(Single(core::SingleTransfer::BusRequest()), "", 0);
-    // The name field holds the name the file had when it was written; a file written under
-    // another differs there only, which is reported but is no mismatch.
     job->Add(std::make_unique<core::ReadInto>(address, storedHead_, kHeaderSize), kReading,
-             kHeaderSize, [this] {
-                 nameDiffers_ = image_.kind != ImageKind::Bios &&
-                                std::memcmp(storedHead_ + kNameOffset,
-                                            image_.headerPart + kNameOffset, kNameSize) != 0;
-                 if (nameDiffers_) {
-                     std::memcpy(image_.headerPart + kNameOffset, storedHead_ + kNameOffset,
-                                 kNameSize);
-                 }
-             });
+             kHeaderSize, [this] { nameDiffers_ = TakeStoredName(image_, storedHead_); });
     job->Add(std::make_unique<core::VerifyAgainstSource>(address, length, *imageSource_),
              kVerifying, length);
     job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);

@@ -38,7 +38,8 @@ class BoardSession {
     // ---- jobs; each returns "" when started, else why it cannot be
     void StartCatalogue();
     void StartRelease();
-    std::string StartWrite(int start, bool verify);
+    // At wanted, or when it is negative the first free run that can take the image.
+    std::string StartWrite(int wanted, bool verify);
     std::string StartBackup(int slot);
     void StartDump();
     std::string StartErase(int slot);
