@@ -19,15 +19,8 @@ before(async () => {
 });
 after(() => world.close());
 
-async function connected(config = {}) {
-  const page = await h.openPage(world, { flash: h.base64(flash), ...config });
-  await h.click(page, 'Connect');
-  await h.waitFor(page, /^Connected\.$/);
-  return page;
-}
-
 test('Back up saves the application a slot belongs to, and Dump the whole flash, as kelmtool does', async () => {
-  const page = await connected();
+  const page = await h.openConnected(world, flash);
   await h.click(page, 'Slot 3: ...');
   await h.click(page, 'Back up');
   await h.waitFor(page, /^Saved the image in slot 2 as kelm-slot-2\.gcb\.$/);
@@ -46,7 +39,7 @@ test('Back up saves the application a slot belongs to, and Dump the whole flash,
 });
 
 test('Verify passes on the file written, says when only the name differs, and fails on another', async () => {
-  const page = await connected();
+  const page = await h.openConnected(world, flash);
   await h.chooseFile(page, 'Image file', files['game.dol']);
   await h.click(page, 'Slot 4: ...');
   await h.click(page, 'Verify');
@@ -64,7 +57,7 @@ test('Verify passes on the file written, says when only the name differs, and fa
 });
 
 test('Erase asks first: No leaves the flash, Yes erases the run as kelmtool does', async () => {
-  const page = await connected();
+  const page = await h.openConnected(world, flash);
   await h.click(page, 'Slot 2: Appl.');
   await h.click(page, 'Erase');
   assert.equal(await h.answer(page, false), 'Erase the Appl. image in slots 2-4?');
@@ -88,7 +81,7 @@ test('Erase asks first: No leaves the flash, Yes erases the run as kelmtool does
 
 test('Restore asks first, then puts the dump on the flash; a file of another size is refused', async () => {
   const other = h.makeFlash(world.folder, 'other.bin', [files['demo.vgc']]);
-  const page = await connected();
+  const page = await h.openConnected(world, flash);
   const short = join(world.folder, 'short.bin');
   writeFileSync(short, Buffer.alloc(1000));
   await h.chooseFile(page, 'Dump file', short);

@@ -40,9 +40,7 @@ for (const leadingZero of [false, true]) {
 }
 
 test('a slot chosen is pressed; Disconnect reminds; a board allowed before needs no chooser; unplugged, it is let go', async () => {
-  const page = await h.openPage(world, { flash: h.base64(flash) });
-  await h.click(page, 'Connect');
-  await h.waitFor(page, /^Connected\.$/);
+  const page = await h.openConnected(world, flash);
   await h.click(page, 'Slot 3: ...');
   assert.equal(await page.$eval('::-p-aria([name="Slot 3: ..."])', (b) => b.getAttribute('aria-pressed')), 'true');
   assert.match(await h.text(page, '#status'), /part of the image in slot 2/);

@@ -19,13 +19,6 @@ before(async () => {
 });
 after(() => world.close());
 
-async function connected(config = {}, query = '') {
-  const page = await h.openPage(world, { flash: h.base64(flash), ...config }, query);
-  await h.click(page, 'Connect');
-  await h.waitFor(page, /^Connected\.$/);
-  return page;
-}
-
 async function exchanges(page) {
   return page.evaluate(() => window.__standin.board.exchangeCount());
 }
@@ -33,7 +26,7 @@ async function exchanges(page) {
 const headerErased = (bytes, slot) => bytes.subarray(slot * h.kSlotSize, slot * h.kSlotSize + 256).every((b) => b === 0xff);
 
 test('a board unplugged during a write: the page says so, and what slots 2-4 now hold', async () => {
-  const page = await connected();
+  const page = await h.openConnected(world, flash);
   await h.chooseFile(page, 'Image file', files['game.dol']);
   const at = (await exchanges(page)) + 600;
   await page.evaluate((n) => window.__standin.board.injectFault('unplug', n), at);
@@ -56,7 +49,7 @@ test('a board unplugged during a write: the page says so, and what slots 2-4 now
 });
 
 test('Cancel stops between two reports, gives the bus back and leaves the header unwritten', async () => {
-  const page = await connected();
+  const page = await h.openConnected(world, flash);
   await h.chooseFile(page, 'Image file', files['game.dol']);
   await page.evaluate((n) => { window.__standin.holdAt = n; }, (await exchanges(page)) + 900);
   await h.click(page, 'Write');
@@ -91,7 +84,7 @@ test('a bus held by the machine, a poll that runs out, a status that never comes
   assert.match((await h.waitFor(busy, /bus is busy/)).alert, /Let the machine the board is fitted to finish/);
   await h.close(busy);
 
-  const slow = await connected({ eraseBusyPolls: 1e9 }, '?timeout=0.2');
+  const slow = await h.openConnected(world, flash, { eraseBusyPolls: 1e9 }, '?timeout=0.2');
   await h.click(slow, 'Slot 0: Appl.');
   await h.click(slow, 'Erase');
   await h.answer(slow, true);
@@ -99,14 +92,14 @@ test('a bus held by the machine, a poll that runs out, a status that never comes
   assert.match(alert, /^The board did not finish the erase of slot 0 within 200 ms\. While erasing: slot 0 may be erased in part, .*\?timeout=SECONDS/);
   await h.close(slow);
 
-  const patient = await connected({ eraseBusyPolls: 30 });
+  const patient = await h.openConnected(world, flash, { eraseBusyPolls: 30 });
   await h.click(patient, 'Slot 1: ...');
   await h.click(patient, 'Erase');
   await h.answer(patient, true);
   await h.waitFor(patient, /^Erased slots 0-1\.$/);
   await h.close(patient);
 
-  const mute = await connected();
+  const mute = await h.openConnected(world, flash);
   await h.chooseFile(mute, 'Image file', files['game.dol']);
   const at = await exchanges(mute);
   await mute.evaluate((n) => { for (let i = 0; i < 400; i++) window.__standin.board.injectFault('refuse', n + i); }, at + 200);

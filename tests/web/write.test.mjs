@@ -42,9 +42,7 @@ for (const name of ['bios.gcb', 'game.dol', 'tool.elf', 'demo.vgc']) {
     const slot = JSON.parse(run.stdout).slot;
     const toolTrace = run.stderr.split('\n').filter((l) => /^(out|feature) /.test(l));
 
-    const page = await h.openPage(world, { flash: h.base64(start) });
-    await h.click(page, 'Connect');
-    await h.waitFor(page, /^Connected\.$/);
+    const page = await h.openConnected(world, start);
     const before = (await h.boardTrace(page)).length;
     await h.chooseFile(page, 'Image file', files[name]);
     await h.waitFor(page, new RegExp(`^${name}: `));
@@ -65,9 +63,7 @@ for (const name of ['bios.gcb', 'game.dol', 'tool.elf', 'demo.vgc']) {
 }
 
 test('a write starts at the free slot chosen, and slots that cannot take the file show it', async () => {
-  const page = await h.openPage(world, { flash: h.base64(start) });
-  await h.click(page, 'Connect');
-  await h.waitFor(page, /^Connected\.$/);
+  const page = await h.openConnected(world, start);
   const cannotTake = () => page.$$eval('#slots button', (bs) => bs.flatMap((b, slot) => (b.classList.contains('cannot-take') ? [slot] : [])));
   // game.dol needs 3 slots: not from 30 on.
   await h.chooseFile(page, 'Image file', files['game.dol']);
@@ -97,9 +93,7 @@ test('files kelmtool refuses are refused in its words, and nothing is written', 
     'secret.vgc': Buffer.from([0, 0, 0, 0, 2, 0, 0, 0]),
     'empty.dol': Buffer.alloc(0),
   };
-  const page = await h.openPage(world, { flash: h.base64(start) });
-  await h.click(page, 'Connect');
-  await h.waitFor(page, /^Connected\.$/);
+  const page = await h.openConnected(world, start);
   const before = (await h.boardTrace(page)).length;
   for (const [name, bytes] of Object.entries(refused)) {
     writeFileSync(join(world.folder, name), bytes);

@@ -82,6 +82,15 @@ export async function openPage(world, config = {}, query = '') {
   return page;
 }
 
+// A page connected to a board whose flash is the file at flashPath (or a new one), with the
+// stand-in configured as config.
+export async function openConnected(world, flashPath, config = {}, query = '') {
+  const page = await openPage(world, { ...(flashPath ? { flash: base64(flashPath) } : {}), ...config }, query);
+  await click(page, 'Connect');
+  await waitFor(page, /^Connected\.$/);
+  return page;
+}
+
 // Closes the page, which must have thrown nothing uncaught.
 export async function close(page) {
   const errors = page.errors.slice();
