@@ -38,6 +38,8 @@ class Engine {
 
     const Failure& failure() const { return failure_; }
     bool busHeld() const { return transfer_.busHeld(); }
+    // Between Start and the Done or Failed that ends the operation.
+    bool running() const { return phase_ != Phase::Done && phase_ != Phase::Failed; }
     uint64_t exchanges() const { return transfer_.exchanges(); }
 
   private:

@@ -45,6 +45,11 @@ test('Verify passes on the file written, says when only the name differs, and fa
   await h.click(page, 'Verify');
   // kelmtool wrote the absolute path into the name field; the page has the file's name only.
   assert.match((await h.waitFor(page, /matches game\.dol/)).status, /name field differs/);
+  // The board's name, taken for that comparison, stays out of a write of the same file.
+  await h.click(page, 'Write');
+  await h.waitFor(page, /^Wrote game\.dol to slots 7-9/);
+  const name = 7 * h.kSlotSize + h.kNameOffset;
+  assert.equal((await h.boardFlash(page)).subarray(name, name + 9).toString('latin1'), 'game.dol\0');
   await h.chooseFile(page, 'Image file', files['tool.elf']);
   await h.click(page, 'Verify');
   const tool = h.kelmtool(['--sim', flash, 'verify', '2', files['tool.elf']]);
@@ -76,6 +81,16 @@ test('Erase asks first: No leaves the flash, Yes erases the run as kelmtool does
   await h.click(page, 'Slot 1: ...');
   await h.click(page, 'Erase');
   assert.match(await h.answer(page, false), /^Erase the BIOS image in slots 0-1\? The machine will no longer boot from the board\.$/);
+  // Erased meanwhile by another program: the slots read again show it, and nothing is asked.
+  await h.click(page, 'Slot 5: Appl.');
+  await page.evaluate((from, to) => {
+    const board = window.__standin.board;
+    const now = board.flash().slice().fill(0xff, from, to);
+    board.flashBuffer().set(now);
+    board.loadFlash();
+  }, 5 * h.kSlotSize, 7 * h.kSlotSize);
+  await h.click(page, 'Erase');
+  assert.equal((await h.waitFor(page, /is free/)).alert, 'Slot 5 is free.');
   await h.close(page);
 });
 

@@ -56,6 +56,14 @@ test('Cancel stops between two reports, gives the bus back and leaves the header
   await page.waitForFunction(() => window.__standin.held !== null);
   await page.waitForFunction(() => /^writing: [\d,]+ of 150,256 bytes/.test(document.getElementById('progress-text').textContent));
   await h.step(page, '10-writing');
+  // While it runs its file stays the one chosen: the file inputs are disabled, a drop is refused.
+  assert.ok(await page.$eval('#image-file', (input) => input.disabled));
+  await page.evaluate(() => {
+    const dropped = new DataTransfer();
+    dropped.items.add(new File([new Uint8Array(300)], 'other.dol'));
+    document.dispatchEvent(new DragEvent('drop', { dataTransfer: dropped, cancelable: true }));
+  });
+  assert.match(await h.text(page, '#alert'), /^The file was not taken: an operation is running/);
   await h.click(page, 'Cancel');
   await page.evaluate(() => window.__standin.go());
   const { status } = await h.waitFor(page, /^Cancelled/);
@@ -107,4 +115,46 @@ test('a bus held by the machine, a poll that runs out, a status that never comes
   assert.match((await h.waitFor(mute, /did not answer/)).alert, /While writing game\.dol: .*Check the cable, re-plug the board and press Connect\.$/);
   await h.step(mute, '11-no-answer');
   await h.close(mute);
+});
+
+test('a job reads its own copy of its file: one chosen while it runs changes nothing, and no job starts beside it', async () => {
+  const page = await h.openPage(world, { absent: true });
+  const got = await page.evaluate(async (chosen, other) => {
+    const { default: loadKelm } = await import('/kelm.js');
+    const { runJob } = await import('/driver.js');
+    const { HidLink } = await import('/hid_link.js');
+    const { SimDevice } = await import('/sim_device.js');
+    const kelm = await loadKelm();
+    const device = new SimDevice(new kelm.SimBoard(), kelm.vendorId, kelm.productId);
+    await device.open();
+    const session = new kelm.Session(1000);
+    const give = (name, base64) => {
+      const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+      session.fileBuffer(bytes.length).set(bytes);
+      return session.prepareImage(name);
+    };
+    const inner = new HidLink(device);
+    let reports = 0;
+    let refused = null;
+    const link = {
+      send: (report) => {
+        if (++reports === 400) {
+          give('tool.elf', other);
+          refused = [session.startDump(), session.startRestore(false), session.startCatalogue()];
+        }
+        return inner.send(report);
+      },
+      fetch: () => inner.fetch(),
+    };
+    session.startCatalogue();
+    await runJob(session, inner);
+    give('game.dol', chosen);
+    session.startWrite(-1, true);
+    const verified = await runJob(session, link);
+    return { verified, refused, stopped: session.stoppedText() };
+  }, h.base64(files['game.dol']), h.base64(files['tool.elf']));
+  const running = 'another operation is running: wait for it to end';
+  assert.deepEqual(got.refused, [running, running, running]);
+  assert.equal(got.verified, true, got.stopped);
+  await h.close(page);
 });

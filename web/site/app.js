@@ -111,12 +111,15 @@ class Page {
     $('load-flash').addEventListener('change', (e) => this.loadSimFlash(e.target.files[0]));
     document.addEventListener('dragover', (e) => {
       e.preventDefault();
-      $('drop-zone').classList.add('drop-target');
+      // While a job runs its file stays the one chosen, as the file inputs are disabled.
+      e.dataTransfer.dropEffect = this.busy ? 'none' : 'copy';
+      $('drop-zone').classList.toggle('drop-target', !this.busy);
     });
     document.addEventListener('dragleave', () => $('drop-zone').classList.remove('drop-target'));
     document.addEventListener('drop', (e) => {
       e.preventDefault();
       $('drop-zone').classList.remove('drop-target');
+      if (this.busy) return this.alert(words.kDropWhileBusy);
       if (e.dataTransfer.files.length > 0) this.chooseImage(e.dataTransfer.files[0]);
     });
     if (navigator.hid) navigator.hid.addEventListener('disconnect', this.onDisconnect);
@@ -363,6 +366,7 @@ class Page {
     $('dump').disabled = !idle;
     $('restore').disabled = !(idle && this.dump && this.dump.ok);
     $('cancel').disabled = !this.busy;
+    for (const id of ['image-file', 'dump-file', 'load-flash', 'save-flash']) $(id).disabled = this.busy;
   }
 
   // ---- running jobs
@@ -487,6 +491,8 @@ class Page {
     this.alert('');
     const slot = this.selected;
     if (!(await this.reread())) return;
+    // The slots read again may show the image gone: the session refuses such a slot in words.
+    if (this.session.state(slot) === 0) return this.alert(sentence(this.session.startErase(slot)));
     const first = this.session.owner(slot);
     const count = this.session.runOf(first);
     const range = count > 1 ? `slots ${first}-${first + count - 1}` : `slot ${first}`;

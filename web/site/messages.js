@@ -43,3 +43,6 @@ export const kAdvice = {
 export function wrongFlashFileSize(size, expected) {
   return `That flash file is ${size} bytes long, not ${expected}: it is no kelm flash file.`;
 }
+
+export const kDropWhileBusy =
+  'The file was not taken: an operation is running. Drop it again when it has ended.';

@@ -35,14 +35,14 @@ class Session {
     val dumpBuffer(uint32_t length) { return View(session_.DumpBuffer(length), length); }
     std::string checkDump(const std::string& name) { return session_.CheckDump(name); }
 
-    void startCatalogue() { session_.StartCatalogue(); }
-    void startRelease() { session_.StartRelease(); }
+    std::string startCatalogue() { return session_.StartCatalogue(); }
+    std::string startRelease() { return session_.StartRelease(); }
     std::string startWrite(int start, bool verify) { return session_.StartWrite(start, verify); }
     std::string startBackup(int slot) { return session_.StartBackup(slot); }
-    void startDump() { session_.StartDump(); }
+    std::string startDump() { return session_.StartDump(); }
     std::string startErase(int slot) { return session_.StartErase(slot); }
     std::string startVerify(int slot) { return session_.StartVerify(slot); }
-    void startRestore(bool verify) { session_.StartRestore(verify); }
+    std::string startRestore(bool verify) { return session_.StartRestore(verify); }
 
     int next(double nowMs) { return session_.Next(nowMs); }
     val report() const { return View(session_.report(), kReportSize); }

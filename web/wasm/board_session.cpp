@@ -17,6 +17,9 @@ const char kErasing[] = "erasing";
 const char kWriting[] = "writing";
 const char kVerifying[] = "verifying";
 const char kReading[] = "reading";
+// A job asked for while another runs: the page's buttons prevent it, and the running job's
+// buffers must not change under it.
+const char kJobRunning[] = "another operation is running: wait for it to end";
 
 std::unique_ptr<core::Operation> Single(core::SingleTransfer transfer) {
     return std::make_unique<core::SingleTransfer>(transfer);
@@ -45,7 +48,6 @@ std::string BoardSession::PrepareImage(const std::string& fileName) {
     LayOutImage(*kind, file_.size(), head, fileName, image_);
     if (const auto refusal = SizeRefusal(image_, fileName)) return *refusal;
     fileName_ = fileName;
-    imageSource_ = std::make_unique<ImageSource>(image_, file_);
     imageReady_ = true;
     return "";
 }
@@ -80,27 +82,43 @@ void BoardSession::Begin(std::unique_ptr<Job> job, Changes changes,
     engine_.Start(*job_);
 }
 
-void BoardSession::StartCatalogue() {
+void BoardSession::TakeImage() {
+    jobFile_ = {fileName_, image_, file_};
+    imageSource_ = std::make_unique<ImageSource>(jobFile_.image, jobFile_.bytes);
+}
+
+void BoardSession::TakeDump() {
+    jobFile_ = {dumpName_, ImageLayout(), dump_};
+    dumpSource_ = std::make_unique<BufferSource>(jobFile_.bytes);
+}
+
+std::string BoardSession::StartCatalogue() {
+    if (engine_.running()) return kJobRunning;
     reading_ = core::Catalogue();
     auto job = std::make_unique<Job>();
     job->Add(std::make_unique<core::ReadCatalogue>(reading_), kReading, 0,
              [this] { catalogue_ = reading_; });
     Begin(std::move(job), Changes::Nothing, nullptr);
+    return "";
 }
 
-void BoardSession::StartRelease() {
+std::string BoardSession::StartRelease() {
+    if (engine_.running()) return kJobRunning;
     auto job = std::make_unique<Job>();
     job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
     Begin(std::move(job), Changes::Nothing, nullptr);
+    return "";
 }
 
 std::string BoardSession::StartWrite(int wanted, bool verify) {
+    if (engine_.running()) return kJobRunning;
     if (!imageReady_) return "choose an image file first";
     if (const auto refusal = PlaceImage(catalogue_.map, image_, fileName_, wanted, 0, first_)) {
         return *refusal;
     }
     count_ = image_.slots;
     stage_ = ImageWriteStage();
+    TakeImage();
     const uint32_t address = static_cast<uint32_t>(first_) * kSlotSize;
     auto job = std::make_unique<Job>();
     job->Add(Single(core::SingleTransfer::BusRequest()), "", 0);
@@ -133,6 +151,7 @@ std::string BoardSession::RunOfSlot(int slot) {
 }
 
 std::string BoardSession::StartBackup(int slot) {
+    if (engine_.running()) return kJobRunning;
     const std::string refused = RunOfSlot(slot);
     if (!refused.empty()) return refused;
     const uint64_t bytes = static_cast<uint64_t>(count_) * kSlotSize;
@@ -149,7 +168,8 @@ std::string BoardSession::StartBackup(int slot) {
     return "";
 }
 
-void BoardSession::StartDump() {
+std::string BoardSession::StartDump() {
+    if (engine_.running()) return kJobRunning;
     first_ = 0;
     count_ = kSlotCount;
     read_.clear();
@@ -160,9 +180,11 @@ void BoardSession::StartDump() {
     job->Add(std::make_unique<core::ReadToSink>(0, kFlashSize, *readSink_), kReading, kFlashSize);
     job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
     Begin(std::move(job), Changes::Nothing, nullptr);
+    return "";
 }
 
 std::string BoardSession::StartErase(int slot) {
+    if (engine_.running()) return kJobRunning;
     const std::string refused = RunOfSlot(slot);
     if (!refused.empty()) return refused;
     stage_ = ImageWriteStage();
@@ -177,6 +199,7 @@ std::string BoardSession::StartErase(int slot) {
 }
 
 std::string BoardSession::StartVerify(int slot) {
+    if (engine_.running()) return kJobRunning;
     if (!imageReady_) return "choose an image file first";
     const std::string refused = RunOfSlot(slot);
     if (!refused.empty()) return refused;
@@ -186,12 +209,13 @@ std::string BoardSession::StartVerify(int slot) {
         return "verify failed: " + DescribeSlotsNeeded(fileName_, image_.slots, first_, count_);
     }
     nameDiffers_ = false;
+    TakeImage();
     const uint32_t address = static_cast<uint32_t>(first_) * kSlotSize;
     const uint64_t length = VerifyLength(first_, count_, image_.slots);
     auto job = std::make_unique<Job>();
     job->Add(Single(core::SingleTransfer::BusRequest()), "", 0);
     job->Add(std::make_unique<core::ReadInto>(address, storedHead_, kHeaderSize), kReading,
-             kHeaderSize, [this] { nameDiffers_ = TakeStoredName(image_, storedHead_); });
+             kHeaderSize, [this] { nameDiffers_ = TakeStoredName(jobFile_.image, storedHead_); });
     job->Add(std::make_unique<core::VerifyAgainstSource>(address, length, *imageSource_),
              kVerifying, length);
     job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
@@ -200,11 +224,13 @@ std::string BoardSession::StartVerify(int slot) {
     return "";
 }
 
-void BoardSession::StartRestore(bool verify) {
+std::string BoardSession::StartRestore(bool verify) {
+    if (engine_.running()) return kJobRunning;
+    if (dump_.size() != kFlashSize) return "choose a dump file first";
     first_ = 0;
     count_ = kSlotCount;
     stage_ = ImageWriteStage();
-    dumpSource_ = std::make_unique<BufferSource>(dump_);
+    TakeDump();
     auto job = std::make_unique<Job>();
     job->Add(Single(core::SingleTransfer::BusRequest()), "", 0);
     auto erase = std::make_unique<core::EraseSlots>(0, kSlotCount);
@@ -219,6 +245,7 @@ void BoardSession::StartRestore(bool verify) {
     }
     job->Add(Single(core::SingleTransfer::BusRelease()), "", 0);
     Begin(std::move(job), Changes::Everything, erasing);
+    return "";
 }
 
 int BoardSession::Next(double nowMs) {
@@ -230,7 +257,8 @@ int BoardSession::Next(double nowMs) {
 std::string BoardSession::FailureText() const {
     // Images of different lengths differ first in the size field, whose byte says little.
     if (slotsDiffer_ && engine_.failure().kind == core::FailureKind::Mismatch) {
-        return "verify failed: " + DescribeSlotsNeeded(fileName_, image_.slots, first_, count_);
+        return "verify failed: " +
+               DescribeSlotsNeeded(jobFile_.name, jobFile_.image.slots, first_, count_);
     }
     return core::Describe(engine_.failure());
 }
@@ -240,7 +268,7 @@ std::string BoardSession::StoppedText() const {
     if (erasing_ != nullptr) stage.erased = erasing_->erased();
     switch (changes_) {
         case Changes::Image:
-            return DescribeStoppedWrite(fileName_, first_, count_, stage);
+            return DescribeStoppedWrite(jobFile_.name, first_, count_, stage);
         case Changes::Run:
             if (stage.erased > 0) return DescribeStoppedErase(first_, count_, stage.erased);
             // A stop comes between two erases; a failure may come in the middle of the first.
@@ -250,7 +278,7 @@ std::string BoardSession::StoppedText() const {
                              " may be erased in part, the rest of its image is as it was; erase "
                              "it again";
         case Changes::Everything:
-            return DescribeStoppedRestore(dumpName_, stage);
+            return DescribeStoppedRestore(jobFile_.name, stage);
         case Changes::Nothing:
         default:
             return "nothing was changed";

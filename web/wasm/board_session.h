@@ -35,16 +35,17 @@ class BoardSession {
     uint8_t* DumpBuffer(uint32_t length);
     std::string CheckDump(const std::string& fileName);
 
-    // ---- jobs; each returns "" when started, else why it cannot be
-    void StartCatalogue();
-    void StartRelease();
+    // ---- jobs; each returns "" when started, else why it cannot be. A job reads its own copy
+    // of the file chosen, so that a file chosen while it runs changes nothing of it.
+    std::string StartCatalogue();
+    std::string StartRelease();
     // At wanted, or when it is negative the first free run that can take the image.
     std::string StartWrite(int wanted, bool verify);
     std::string StartBackup(int slot);
-    void StartDump();
+    std::string StartDump();
     std::string StartErase(int slot);
     std::string StartVerify(int slot);
-    void StartRestore(bool verify);
+    std::string StartRestore(bool verify);
 
     // ---- the engine's loop, for the page's driver
     int Next(double nowMs);
@@ -84,6 +85,9 @@ class BoardSession {
     // What a job changes on the flash, for StoppedText.
     enum class Changes { Nothing, Image, Run, Everything };
     void Begin(std::unique_ptr<Job> job, Changes changes, const core::EraseSlots* erasing);
+    // Takes the image chosen, or the dump, as the job's own.
+    void TakeImage();
+    void TakeDump();
 
     core::Engine engine_;
     std::unique_ptr<Job> job_;
@@ -95,9 +99,16 @@ class BoardSession {
     std::string fileName_;
     ImageLayout image_;
     bool imageReady_ = false;
-    std::unique_ptr<ImageSource> imageSource_;
     std::vector<uint8_t> dump_;
     std::string dumpName_;
+    // The running (or last) job's own copy of the file it writes or compares.
+    struct JobFile {
+        std::string name;
+        ImageLayout image;
+        std::vector<uint8_t> bytes;
+    };
+    JobFile jobFile_;
+    std::unique_ptr<ImageSource> imageSource_;
     std::unique_ptr<BufferSource> dumpSource_;
     std::vector<uint8_t> read_;
     std::unique_ptr<BufferSink> readSink_;
