@@ -30,8 +30,13 @@ class Engine {
     explicit Engine(uint32_t pollLimitMs) : pollLimitMs_(pollLimitMs) {}
 
     void Start(Operation& operation);
-    // Stop before the next transfer that may be stopped.
+    // Stop before the next transfer that may be stopped. A stop asked as an operation ends (in
+    // its last transfer, which is not stopped) is taken in the next one: a run of several
+    // operations stops as a whole.
     void AskStop() { stopAsked_ = true; }
+    // For a driver whose stops are of one operation alone (the page's Cancel of one job): the
+    // stop no transfer took is forgotten.
+    void ForgetStop() { stopAsked_ = false; }
     LinkStep Next(uint64_t nowMs);
     void Sent(bool written) { transfer_.Sent(written); }
     void Fetched(const uint8_t* report) { transfer_.Fetched(report); }

@@ -158,3 +158,22 @@ test('a job reads its own copy of its file: one chosen while it runs changes not
   assert.equal(got.verified, true, got.stopped);
   await h.close(page);
 });
+
+test('a Cancel pressed as a job gives the bus back ends that job as it was: the next one runs', async () => {
+  const page = await h.openConnected(world, flash);
+  await h.click(page, 'Slot 0: Appl.');
+  const first = await exchanges(page);
+  await h.click(page, 'Back up');
+  await h.waitFor(page, /^Saved the image in slot 0/);
+  const release = (await h.boardTrace(page)).findLastIndex((l) => l.startsWith('out 00 08 00 00 '));
+  // The same again, held at its bus release.
+  await page.evaluate((n) => { window.__standin.holdAt = n; }, (await exchanges(page)) + release - first);
+  await h.click(page, 'Back up');
+  await page.waitForFunction(() => window.__standin.held !== null);
+  await h.click(page, 'Cancel');
+  await page.evaluate(() => window.__standin.go());
+  await h.waitFor(page, /^Saved the image in slot 0/);
+  await h.click(page, 'Dump');
+  assert.match((await h.waitFor(page, /^(Saved the whole flash|Cancelled)/)).status, /^Saved the whole flash/);
+  await h.close(page);
+});

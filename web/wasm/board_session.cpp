@@ -79,6 +79,8 @@ void BoardSession::Begin(std::unique_ptr<Job> job, Changes changes,
     slotsDiffer_ = false;
     job_ = std::move(job);
     report_ = nullptr;
+    // A Cancel pressed as the last job gave the bus back was of that job, not of this one.
+    engine_.ForgetStop();
     engine_.Start(*job_);
 }
 
