@@ -77,7 +77,7 @@ Outcome BoardConnection::Open(const ToolOptions& options) {
         waiting = true;
         std::this_thread::sleep_for(kWaitPoll);
     }
-    if (options.trace) trace_ = std::make_unique<TraceLink>(*link_, stderr);
+    if (options.trace) trace_ = std::make_unique<TraceLink>(*link_, stderr, options.traceLabel);
     return {};
 }
 

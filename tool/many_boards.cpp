@@ -44,6 +44,7 @@ ToolOptions OptionsFor(const ToolOptions& options, const BoardListing& board) {
     own.serial = board.serial;
     // A simulated board is found among the --sim files by its serial, which no other has.
     own.path = board.simFile.empty() ? board.path : std::string();
+    own.traceLabel = BoardName(board) + ": ";
     return own;
 }
 

@@ -22,6 +22,7 @@ struct ToolOptions {
     bool json = false;                  // --json
     bool quiet = false;                 // --quiet
     bool trace = false;                 // --trace
+    std::string traceLabel;             // in front of each --trace line: a board's, of several
     // The command runs on several boards side by side, each on a copy of these options that
     // names its board alone: nothing may ask on the terminal or write one file for them all.
     bool ManyBoards() const { return all || eachNew; }

@@ -10,11 +10,18 @@ constexpr char kInput[] = "input";
 }  // namespace
 
 void TraceLink::Line(const char* direction, const uint8_t* bytes, size_t count) {
+    // One write for the whole line: the boards of --all trace from threads of their own onto
+    // the same unbuffered stream, and a line written piece by piece would mix with theirs.
+    std::string line = label_ + direction;
+    char hex[4];
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(hex, sizeof hex, " %02x", bytes[i]);
+        line += hex;
+    }
+    line += '\n';
     // A trace is a debugging aid: a line that cannot be written is not worth failing the
-    // command for, so the results of fprintf are not examined.
-    static_cast<void>(std::fputs(direction, out_));
-    for (size_t i = 0; i < count; ++i) static_cast<void>(std::fprintf(out_, " %02x", bytes[i]));
-    static_cast<void>(std::fputc('\n', out_));
+    // command for, so the result of fwrite is not examined.
+    static_cast<void>(std::fwrite(line.data(), 1, line.size(), out_));
 }
 
 bool TraceLink::WriteReport(const uint8_t* report) {

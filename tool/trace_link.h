@@ -3,12 +3,16 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <utility>
 
 #include "board_link.h"
 
 class TraceLink : public BoardLink {
   public:
-    TraceLink(BoardLink& inner, std::FILE* out) : inner_(inner), out_(out) {}
+    // label goes in front of every line (a board's name, where several trace at once).
+    TraceLink(BoardLink& inner, std::FILE* out, std::string label = "")
+        : inner_(inner), out_(out), label_(std::move(label)) {}
     bool WriteReport(const uint8_t* report) override;
     bool GetFeature(uint8_t* report) override;
     InputRead ReadInput(uint8_t* report, int timeoutMs) override;
@@ -17,4 +21,5 @@ class TraceLink : public BoardLink {
     void Line(const char* direction, const uint8_t* bytes, size_t count);
     BoardLink& inner_;
     std::FILE* out_;
+    std::string label_;
 };

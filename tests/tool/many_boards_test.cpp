@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -159,6 +160,25 @@ TEST_F(ManyBoardsTest, AllWritesEveryBoardAndEndsWithTheWorstCode) {
     EXPECT_EQ(Lines(mixed.err).size(), 2u) << mixed.err;
     EXPECT_EQ(FirstDifference(ReadBytes(Path("a.bin")), written), -1);
     EXPECT_TRUE(Untouched("c.bin"));
+}
+
+// Under --trace each board's lines are whole and named as its result lines are: each board's
+// are the lines one board alone traces.
+TEST_F(ManyBoardsTest, AllTracesEachBoardOnLinesOfItsOwn) {
+    Erased("lone.bin");
+    const ToolRun lone = RunTool({"--sim", "lone.bin", "--trace", "write", "app.dol"}, folder);
+    ASSERT_EQ(lone.exitCode, 0) << lone.err;
+    const ToolRun all = Two({"--all", "--trace", "write", "app.dol"});
+    ASSERT_EQ(all.exitCode, 0) << all.err;
+    std::map<std::string, std::vector<std::string>> traced;
+    for (const std::string& line : Lines(all.err)) {
+        const size_t colon = line.find(": ");
+        traced[line.substr(0, colon)].push_back(
+            colon == std::string::npos ? line : line.substr(colon + 2));
+    }
+    EXPECT_EQ(traced.size(), 2u);
+    EXPECT_EQ(traced["sim-a"], Lines(lone.err));
+    EXPECT_EQ(traced["sim-b"], Lines(lone.err));
 }
 
 // What cannot be done for every board at once is refused on each, and nothing changes.
