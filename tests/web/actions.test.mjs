@@ -1,7 +1,7 @@
 // Back up, Dump, Verify, Erase and Restore: the downloads are kelmtool's files byte for byte, the
 // flash after an erase or a restore is kelmtool's, and nothing changes before a Yes.
 import assert from 'node:assert/strict';
-import { copyFileSync, readFileSync, writeFileSync } from 'node:fs';
+import { copyFileSync, readFileSync, truncateSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
 
@@ -105,6 +105,12 @@ test('Restore asks first, then puts the dump on the flash; a file of another siz
   const { alert } = await h.waitFor(page, /short\.bin is/);
   assert.ok(alert.startsWith(tool.stderr.trim().replace(/^kelmtool restore: /, '')), alert);
   assert.ok(await page.$eval('#restore', (b) => b.disabled));
+  // Disc-sized and sparse: refused from its length, unread.
+  const huge = join(world.folder, 'huge.bin');
+  writeFileSync(huge, '');
+  truncateSync(huge, 3 * 1024 ** 3);
+  await h.chooseFile(page, 'Dump file', huge);
+  assert.match((await h.waitFor(page, /huge\.bin is/)).alert, /^huge\.bin is 3221225472 bytes long, not a dump of 2097152/);
   await h.chooseFile(page, 'Dump file', other);
   await h.click(page, 'Restore');
   assert.equal(await h.answer(page, false), 'Erase the whole flash and write other.bin onto it?');

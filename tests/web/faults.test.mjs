@@ -131,7 +131,7 @@ test('a job reads its own copy of its file: one chosen while it runs changes not
     const give = (name, base64) => {
       const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
       session.fileBuffer(bytes.length).set(bytes);
-      return session.prepareImage(name);
+      return session.prepareImage(name, bytes.length);
     };
     const inner = new HidLink(device);
     let reports = 0;

@@ -3,7 +3,7 @@
 // no folder to name), and the reports are kelmtool's --trace. Where a file may start, and the
 // files both refuse in the same words.
 import assert from 'node:assert/strict';
-import { copyFileSync, readFileSync, writeFileSync } from 'node:fs';
+import { copyFileSync, readFileSync, truncateSync, writeFileSync } from 'node:fs';
 import { basename, join } from 'node:path';
 import { after, before, test } from 'node:test';
 
@@ -92,11 +92,15 @@ test('files kelmtool refuses are refused in its words, and nothing is written', 
     'plain.elf': Buffer.alloc(500, 2),
     'secret.vgc': Buffer.from([0, 0, 0, 0, 2, 0, 0, 0]),
     'empty.dol': Buffer.alloc(0),
+    // Disc-sized and sparse: refused without the page reading it all.
+    'disc.vgc': [Buffer.alloc(8), 3 * 1024 ** 3],
   };
   const page = await h.openConnected(world, start);
   const before = (await h.boardTrace(page)).length;
-  for (const [name, bytes] of Object.entries(refused)) {
+  for (const [name, content] of Object.entries(refused)) {
+    const [bytes, length] = Buffer.isBuffer(content) ? [content, content.length] : content;
     writeFileSync(join(world.folder, name), bytes);
+    truncateSync(join(world.folder, name), length);
     const run = h.kelmtool(['--sim', join(world.folder, 'unused.bin'), 'write', name], { cwd: world.folder });
     assert.equal(run.code, 2, name);
     const words = run.stderr.trim().replace(/^kelmtool write: /, '');

@@ -51,6 +51,17 @@ function sentence(text, name = '') {
   return opening + (/[.!?]$/.test(text) ? '' : '.');
 }
 
+// The bytes of a file (or a part of one), or null when it cannot be read (changed or removed
+// since it was chosen), which the alert says.
+async function readFile(blob, name) {
+  try {
+    return new Uint8Array(await blob.arrayBuffer());
+  } catch (error) {
+    $('alert').textContent = words.unreadable(name, error);
+    return null;
+  }
+}
+
 function bytesText(n) {
   return n.toLocaleString('en');
 }
@@ -249,10 +260,14 @@ class Page {
 
   // ---- files
 
+  // A file longer than the flash is refused from its first bytes and its length: reading all of
+  // a disc image would take the page's memory, and it would be refused all the same.
   async chooseImage(file) {
     this.alert('');
-    this.image = file ? { name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) } : null;
+    const head = file && file.size > this.kelm.flashSize ? file.slice(0, this.kelm.imageHeadSize) : file;
+    this.image = file ? { name: file.name, length: file.size, bytes: await readFile(head, file.name) } : null;
     this.imageOk = false;
+    if (this.image && !this.image.bytes) this.image = null;
     if (this.image && this.session) this.prepareImage();
     this.render();
   }
@@ -260,7 +275,7 @@ class Page {
   // Hands the image file to the session, which checks it as kelmtool does.
   prepareImage() {
     this.session.fileBuffer(this.image.bytes.length).set(this.image.bytes);
-    const refusal = this.session.prepareImage(this.image.name);
+    const refusal = this.session.prepareImage(this.image.name, this.image.length);
     this.imageOk = refusal === '';
     if (!this.imageOk) this.alert(`${sentence(refusal, this.image.name)} Choose another file.`);
     else this.status(`${this.image.name}: ${this.session.imageKind()}, ${bytesText(this.session.imageLength())} bytes on the flash, ${this.session.imageSlots()} slot(s).`);
@@ -268,24 +283,28 @@ class Page {
 
   async chooseDump(file) {
     this.alert('');
-    this.dump = file ? { name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) } : null;
+    // Only a file of the flash's length is read: any other is refused from its length.
+    const read = file && file.size === this.kelm.flashSize ? file : new Blob([]);
+    this.dump = file ? { name: file.name, length: file.size, bytes: await readFile(read, file.name) } : null;
+    if (this.dump && !this.dump.bytes) this.dump = null;
     if (this.dump && this.session) this.prepareDump();
     this.render();
   }
 
   prepareDump() {
     this.session.dumpBuffer(this.dump.bytes.length).set(this.dump.bytes);
-    const refusal = this.session.checkDump(this.dump.name);
+    const refusal = this.session.checkDump(this.dump.name, this.dump.length);
     this.dump.ok = refusal === '';
     if (!this.dump.ok) this.alert(`${sentence(refusal, this.dump.name)} Choose a dump made by Dump or by kelmtool dump.`);
   }
 
   async loadSimFlash(file) {
     if (!file || !this.sim) return;
-    const bytes = new Uint8Array(await file.arrayBuffer());
-    if (bytes.length !== this.kelm.flashSize) {
-      return this.alert(words.wrongFlashFileSize(bytes.length, this.kelm.flashSize));
+    if (file.size !== this.kelm.flashSize) {
+      return this.alert(words.wrongFlashFileSize(file.size, this.kelm.flashSize));
     }
+    const bytes = await readFile(file, file.name);
+    if (!bytes) return;
     this.sim.flashBuffer().set(bytes);
     this.sim.loadFlash();
     await this.keepSimFlash(true);

@@ -40,6 +40,10 @@ export const kAdvice = {
   Mismatch: 'Erase the image and write it again; if it fails again, the flash may be worn.',
 };
 
+export function unreadable(name, error) {
+  return `${name} could not be read (${error.message}): choose it again.`;
+}
+
 export function wrongFlashFileSize(size, expected) {
   return `That flash file is ${size} bytes long, not ${expected}: it is no kelm flash file.`;
 }

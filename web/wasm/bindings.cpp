@@ -25,7 +25,10 @@ class Session {
     explicit Session(double pollLimitMs) : session_(static_cast<uint32_t>(pollLimitMs)) {}
 
     val fileBuffer(uint32_t length) { return View(session_.FileBuffer(length), length); }
-    std::string prepareImage(const std::string& name) { return session_.PrepareImage(name); }
+    // Lengths come as JavaScript numbers: a file's size may pass 4 GB.
+    std::string prepareImage(const std::string& name, double length) {
+        return session_.PrepareImage(name, static_cast<uint64_t>(length));
+    }
     int imageSlots() const { return session_.image().slots; }
     std::string imageKind() const { return KindName(session_.image().kind); }
     double imageLength() const { return static_cast<double>(session_.image().imageLength); }
@@ -33,7 +36,9 @@ class Session {
     int firstPlace() const { return session_.FirstPlaceForImage(); }
 
     val dumpBuffer(uint32_t length) { return View(session_.DumpBuffer(length), length); }
-    std::string checkDump(const std::string& name) { return session_.CheckDump(name); }
+    std::string checkDump(const std::string& name, double length) {
+        return session_.CheckDump(name, static_cast<uint64_t>(length));
+    }
 
     std::string startCatalogue() { return session_.StartCatalogue(); }
     std::string startRelease() { return session_.StartRelease(); }
@@ -213,6 +218,7 @@ EMSCRIPTEN_BINDINGS(kelm) {
     emscripten::constant("slotSize", kSlotSize);
     emscripten::constant("slotCount", kSlotCount);
     emscripten::constant("reportSize", static_cast<uint32_t>(kReportSize));
+    emscripten::constant("imageHeadSize", static_cast<uint32_t>(kImageHeadSize));
     emscripten::constant("vendorId", kBoardVendorId);
     emscripten::constant("productId", kBoardProductId);
     emscripten::function("noticeText", &NoticeText);

@@ -33,7 +33,7 @@ uint8_t* BoardSession::FileBuffer(uint32_t length) {
     return file_.data();
 }
 
-std::string BoardSession::PrepareImage(const std::string& fileName) {
+std::string BoardSession::PrepareImage(const std::string& fileName, uint64_t fileLength) {
     imageReady_ = false;
     const size_t dot = fileName.rfind('.');
     const auto kind =
@@ -44,9 +44,11 @@ std::string BoardSession::PrepareImage(const std::string& fileName) {
     }
     uint8_t head[kImageHeadSize] = {};
     std::memcpy(head, file_.data(), std::min<size_t>(file_.size(), kImageHeadSize));
-    if (const auto refusal = RefusalOf(*kind, file_.size(), head, fileName)) return *refusal;
-    LayOutImage(*kind, file_.size(), head, fileName, image_);
+    if (const auto refusal = RefusalOf(*kind, fileLength, head, fileName)) return *refusal;
+    LayOutImage(*kind, fileLength, head, fileName, image_);
     if (const auto refusal = SizeRefusal(image_, fileName)) return *refusal;
+    // Every file that fits the flash is handed over whole.
+    if (file_.size() != fileLength) return "the page did not read all of " + fileName;
     fileName_ = fileName;
     imageReady_ = true;
     return "";
@@ -65,11 +67,15 @@ uint8_t* BoardSession::DumpBuffer(uint32_t length) {
     return dump_.data();
 }
 
-std::string BoardSession::CheckDump(const std::string& fileName) {
+std::string BoardSession::CheckDump(const std::string& fileName, uint64_t fileLength) {
     dumpName_ = fileName;
-    if (dump_.size() == kFlashSize) return "";
-    return fileName + " is " + std::to_string(dump_.size()) + " bytes long, not a dump of " +
-           std::to_string(kFlashSize);
+    if (fileLength != kFlashSize) {
+        dump_.clear();
+        return fileName + " is " + std::to_string(fileLength) + " bytes long, not a dump of " +
+               std::to_string(kFlashSize);
+    }
+    if (dump_.size() != kFlashSize) return "the page did not read all of " + fileName;
+    return "";
 }
 
 void BoardSession::Begin(std::unique_ptr<Job> job, Changes changes,

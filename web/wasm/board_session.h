@@ -24,16 +24,19 @@ class BoardSession {
     // ---- the file chosen for Write and Verify
     // The buffer the page copies the file's bytes into, length bytes long.
     uint8_t* FileBuffer(uint32_t length);
-    // Checks the file in the buffer as kelmtool checks a file of that name: "" when it may be
-    // written, else the refusal. Its name goes into the header's name field.
-    std::string PrepareImage(const std::string& fileName);
+    // Checks a file of fileLength bytes, whose bytes are in the buffer, as kelmtool checks a file
+    // of that name: "" when it may be written, else the refusal. Its name goes into the header's
+    // name field. Of a file longer than the flash the buffer may hold only the first
+    // kImageHeadSize bytes, all that the checks read: such a file is refused.
+    std::string PrepareImage(const std::string& fileName, uint64_t fileLength);
     const ImageLayout& image() const { return image_; }
     bool CanPlaceImage(int start) const;
     int FirstPlaceForImage() const;
 
     // ---- the dump chosen for Restore
     uint8_t* DumpBuffer(uint32_t length);
-    std::string CheckDump(const std::string& fileName);
+    // A file of another length than the flash is refused from its length alone, unread.
+    std::string CheckDump(const std::string& fileName, uint64_t fileLength);
 
     // ---- jobs; each returns "" when started, else why it cannot be. A job reads its own copy
     // of the file chosen, so that a file chosen while it runs changes nothing of it.
