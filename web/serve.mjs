@@ -22,7 +22,14 @@ const kTypes = {
 export function serveSite(folder, port = 0, host = '127.0.0.1') {
   const root = resolve(folder);
   const server = createServer(async (request, response) => {
-    const path = decodeURIComponent(new URL(request.url, 'http://x').pathname);
+    let path;
+    try {
+      path = decodeURIComponent(new URL(request.url, 'http://x').pathname);
+    } catch {
+      // A malformed escape: an error thrown here would end the server.
+      response.writeHead(400).end();
+      return;
+    }
     const file = normalize(join(root, path.endsWith('/') ? `${path}index.html` : path));
     if (file !== root && !file.startsWith(root + sep)) {
       response.writeHead(403).end();
