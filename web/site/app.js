@@ -76,6 +76,7 @@ class Page {
     this.savedChanges = 0;
     this.selected = -1;
     this.busy = false;
+    this.connecting = false;  // between Connect (or Try without a board) and the slots read
     this.unplugged = false;
     this.image = null;  // {name, bytes} of the image file
     this.imageOk = false;
@@ -106,8 +107,8 @@ class Page {
   }
 
   wire() {
-    $('connect').addEventListener('click', () => this.connect());
-    $('try').addEventListener('click', () => this.tryWithoutBoard());
+    $('connect').addEventListener('click', () => this.once(() => this.connect()));
+    $('try').addEventListener('click', () => this.once(() => this.tryWithoutBoard()));
     $('disconnect').addEventListener('click', () => this.disconnect());
     $('write').addEventListener('click', () => this.write());
     $('verify').addEventListener('click', () => this.verify());
@@ -149,6 +150,20 @@ class Page {
   }
 
   // ---- connecting
+
+  // A second press while the first still connects would attach the board twice, the second
+  // session deleting the first in the middle of its job.
+  async once(connecting) {
+    if (this.connecting) return;
+    this.connecting = true;
+    this.render();
+    try {
+      await connecting();
+    } finally {
+      this.connecting = false;
+      this.render();
+    }
+  }
 
   async connect() {
     this.alert('');
@@ -375,8 +390,8 @@ class Page {
     }
     const idle = connected && !this.busy;
     const run = this.selectedRun();
-    $('connect').disabled = connected || this.busy;
-    $('try').disabled = connected || this.busy;
+    $('connect').disabled = connected || this.busy || this.connecting;
+    $('try').disabled = connected || this.busy || this.connecting;
     $('disconnect').disabled = !idle;
     $('write').disabled = !(idle && this.imageOk);
     $('verify').disabled = !(idle && this.imageOk && run >= 0);
