@@ -49,6 +49,28 @@ test('the simulated board keeps its flash across a reload, as the file kelmtool 
   await h.close(page);
 });
 
+test('the flash kept is the flash, though the WebAssembly memory grows while it is stored', async () => {
+  const page = await h.openPage(world, { absent: true });
+  const kept = await page.evaluate(async () => {
+    const { default: loadKelm } = await import('/kelm.js');
+    const { loadFlash, saveFlash } = await import('/flash_store.js');
+    const kelm = await loadKelm();
+    const board = new kelm.SimBoard();
+    board.flashBuffer().fill(0x5a);
+    board.loadFlash();
+    const saving = saveFlash(board.flash());
+    // Memory grown under the view: the view is detached.
+    const grown = new kelm.Session(1000);
+    grown.fileBuffer(64 << 20);
+    grown.delete();
+    await saving;
+    const flash = await loadFlash();
+    return flash.length === kelm.flashSize && flash.every((b) => b === 0x5a);
+  });
+  assert.ok(kept);
+  await h.close(page);
+});
+
 test('once visited, the site works without its server', async () => {
   const page = await h.openPage(world, { absent: true });
   await page.evaluate(() => navigator.serviceWorker.ready);

@@ -28,11 +28,14 @@ export async function loadFlash() {
   }
 }
 
+// bytes may be a view of the WebAssembly memory, which a growing memory detaches: it is copied
+// before the first wait.
 export async function saveFlash(bytes) {
+  const copy = bytes.slice().buffer;
   const db = await database();
   try {
     const transaction = db.transaction(kStore, 'readwrite');
-    transaction.objectStore(kStore).put(bytes.slice().buffer, kKey);
+    transaction.objectStore(kStore).put(copy, kKey);
     await new Promise((resolve, reject) => {
       transaction.oncomplete = resolve;
       transaction.onerror = () => reject(transaction.error);
