@@ -78,9 +78,9 @@ class Page {
     this.busy = false;
     this.connecting = false;  // between Connect (or Try without a board) and the slots read
     this.unplugged = false;
-    this.image = null;  // {name, bytes} of the image file
+    this.image = null;  // {name, length, bytes} of the image file (bytes: its first ones, if longer than the flash)
     this.imageOk = false;
-    this.dump = null;  // {name, bytes} of the dump file
+    this.dump = null;  // {name, length, bytes, ok} of the dump file (bytes: none, if not the flash's length)
     this.onDisconnect = (event) => {
       if (event.device === this.device) this.lost();
     };
