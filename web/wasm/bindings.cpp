@@ -33,7 +33,6 @@ class Session {
     std::string imageKind() const { return KindName(session_.image().kind); }
     double imageLength() const { return static_cast<double>(session_.image().imageLength); }
     bool canPlace(int start) const { return session_.CanPlaceImage(start); }
-    int firstPlace() const { return session_.FirstPlaceForImage(); }
 
     val dumpBuffer(uint32_t length) { return View(session_.DumpBuffer(length), length); }
     std::string checkDump(const std::string& name, double length) {
@@ -56,7 +55,6 @@ class Session {
     void fetched(bool answered) { session_.Fetched(answered); }
     void askStop() { session_.AskStop(); }
     bool busHeld() const { return session_.busHeld(); }
-    double exchanges() const { return session_.exchanges(); }
 
     std::string failureKind() const { return FailureName(session_.failure().kind); }
     std::string failureText() const { return session_.FailureText(); }
@@ -175,7 +173,6 @@ class SimBoard {
 
     bool present() const { return board_.IsPresent(); }
     void unplug() { board_.Unplug(); }
-    void plug() { board_.Plug(); }
     double exchangeCount() const { return static_cast<double>(board_.ExchangeCount()); }
     // "unplug", "refuse" or "failwrite" at an exchange, as kelmtool's KELMTOOL_SIM_FAULTS names
     // them.
@@ -209,20 +206,16 @@ class SimBoard {
 };
 
 std::string NoticeText(bool bios) { return bios ? kBiosNoticeText : kNoBiosText; }
-std::string NoticeTitle(bool bios) { return bios ? kBiosNoticeTitle : kNoBiosTitle; }
 
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(kelm) {
     emscripten::constant("flashSize", kFlashSize);
-    emscripten::constant("slotSize", kSlotSize);
     emscripten::constant("slotCount", kSlotCount);
-    emscripten::constant("reportSize", static_cast<uint32_t>(kReportSize));
     emscripten::constant("imageHeadSize", static_cast<uint32_t>(kImageHeadSize));
     emscripten::constant("vendorId", kBoardVendorId);
     emscripten::constant("productId", kBoardProductId);
     emscripten::function("noticeText", &NoticeText);
-    emscripten::function("noticeTitle", &NoticeTitle);
     emscripten::class_<Session>("Session")
         .constructor<double>()
         .function("fileBuffer", &Session::fileBuffer)
@@ -231,7 +224,6 @@ EMSCRIPTEN_BINDINGS(kelm) {
         .function("imageKind", &Session::imageKind)
         .function("imageLength", &Session::imageLength)
         .function("canPlace", &Session::canPlace)
-        .function("firstPlace", &Session::firstPlace)
         .function("dumpBuffer", &Session::dumpBuffer)
         .function("checkDump", &Session::checkDump)
         .function("startCatalogue", &Session::startCatalogue)
@@ -249,7 +241,6 @@ EMSCRIPTEN_BINDINGS(kelm) {
         .function("fetched", &Session::fetched)
         .function("askStop", &Session::askStop)
         .function("busHeld", &Session::busHeld)
-        .function("exchanges", &Session::exchanges)
         .function("failureKind", &Session::failureKind)
         .function("failureText", &Session::failureText)
         .function("stoppedText", &Session::stoppedText)
@@ -283,7 +274,6 @@ EMSCRIPTEN_BINDINGS(kelm) {
         .function("greet", &SimBoard::greet)
         .function("present", &SimBoard::present)
         .function("unplug", &SimBoard::unplug)
-        .function("plug", &SimBoard::plug)
         .function("exchangeCount", &SimBoard::exchangeCount)
         .function("injectFault", &SimBoard::injectFault)
         .function("setEraseBusyPolls", &SimBoard::setEraseBusyPolls)

@@ -58,10 +58,6 @@ bool BoardSession::CanPlaceImage(int start) const {
     return imageReady_ && CanPlaceOn(catalogue_.map, start, image_.slots, image_.alignMask);
 }
 
-int BoardSession::FirstPlaceForImage() const {
-    return imageReady_ ? FirstPlaceOn(catalogue_.map, image_.slots, image_.alignMask) : -1;
-}
-
 uint8_t* BoardSession::DumpBuffer(uint32_t length) {
     dump_.assign(length, 0);
     return dump_.data();

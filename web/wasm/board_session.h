@@ -31,7 +31,6 @@ class BoardSession {
     std::string PrepareImage(const std::string& fileName, uint64_t fileLength);
     const ImageLayout& image() const { return image_; }
     bool CanPlaceImage(int start) const;
-    int FirstPlaceForImage() const;
 
     // ---- the dump chosen for Restore
     uint8_t* DumpBuffer(uint32_t length);
@@ -58,7 +57,6 @@ class BoardSession {
     void Fetched(bool answered) { engine_.Fetched(answered ? answer_ : nullptr); }
     void AskStop() { engine_.AskStop(); }
     bool busHeld() const { return engine_.busHeld(); }
-    double exchanges() const { return static_cast<double>(engine_.exchanges()); }
     const core::Failure& failure() const { return engine_.failure(); }
     std::string FailureText() const;
     const Job* job() const { return job_.get(); }

@@ -91,11 +91,14 @@ export async function openConnected(world, flashPath, config = {}, query = '') {
   return page;
 }
 
-// Closes the page, which must have thrown nothing uncaught.
+// Closes the page, which must have thrown nothing uncaught, nor sent its board anything outside
+// the protocol (the simulated board's own account of breaches).
 export async function close(page) {
   const errors = page.errors.slice();
+  const breaches = await page.evaluate(() => (window.__standin && window.__standin.board ? window.__standin.board.violations() : ''));
   await page.close();
   assert.deepEqual(errors, [], 'the page threw');
+  assert.equal(breaches, '', 'the page broke the protocol');
 }
 
 export async function reload(page) {
